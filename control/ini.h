@@ -1,0 +1,20 @@
+// Settings file reader: ormi_control.ini in the directory captured at load.
+#ifndef ORMI_INI_H
+#define ORMI_INI_H
+
+// 1 if the value read differs from "no entry"; out then holds at most
+// size - 1 characters, in the missing case the text "no entry".
+int ini_readString(const char* fileName, const char* section, const char* key, char* out, int size);
+// Stores the leading decimal number of the value (0 if none), defaultValue if
+// the key or file is missing; 1 if the stored value differs from the default.
+int ini_readInt(const char* fileName, const char* section, const char* key, int defaultValue, int* out);
+
+struct ini_connection { char host[256]; char port[256]; char user[256]; int timeout; };
+// "ip_address", "ip_port", "username" (size 255 each) and "timeout" (default
+// 1, below 1 -> 1), read afresh on every call.
+void ini_readConnection(ini_connection* conn);
+
+// Replaces the directory captured at load time (also a test seam).
+void ini_setDirectory(const char* dir);
+
+#endif

@@ -1,0 +1,71 @@
+// The platform layer under the control library: event thread and its event
+// window, sockets, settings file access, debug output, the process-wide lock
+// and the waits. plat_win32.cpp and plat_posix.cpp implement it; everything
+// above it is one source for both.
+#ifndef ORMI_PLAT_H
+#define ORMI_PLAT_H
+
+#include <stdint.h>
+
+#ifdef _WIN32
+struct HWND__;
+typedef HWND__* plat_window;                   // HWND
+typedef uintptr_t plat_socket;                 // SOCKET
+#define PLAT_INVALID_SOCKET (~(plat_socket)0)
+#else
+struct plat_eventLoop;
+typedef plat_eventLoop* plat_window;           // the event thread's state
+typedef int plat_socket;
+#define PLAT_INVALID_SOCKET (-1)
+#endif
+
+// Socket notification codes delivered to sock_onEvent.
+enum { PLAT_EVENT_READ = 1, PLAT_EVENT_CONNECT = 16, PLAT_EVENT_CLOSE = 32 };
+
+// Null until the event thread has created it; written once by that thread.
+extern plat_window eventWindow;
+
+// Load time: starts the event thread and captures the current directory.
+void plat_attach(void);
+
+// The process-wide lock that serialises exported calls (recursive).
+void plat_lock(void);
+void plat_unlock(void);
+
+void plat_sleep(int ms);
+// Pauses up to ms, ending early when the event thread calls plat_signal.
+void plat_waitSignal(int ms);
+void plat_signal(void);
+
+// Copies the current directory (at most size - 1 characters); 0 if it does
+// not fit or cannot be read.
+int plat_currentDirectory(char* out, int size);
+
+// Private-profile reads of the file at path (see ini.h for the semantics).
+int plat_profileString(const char* path, const char* section, const char* key,
+                       const char* defaultText, char* out, int size);
+int plat_profileInt(const char* path, const char* section, const char* key, int defaultValue);
+
+void plat_debugOutput(const char* text);
+
+// Sockets. Errors are the platform's codes (WSA values, errno values).
+int plat_socketsStart(int* major, int* minor);  // 0 or the start-up's error
+void plat_socketsCleanup(void);
+plat_socket plat_socketCreate(void);            // TCP over IPv4
+// Non-blocking, notifications (connect, read, close) to window.
+int plat_socketSelect(plat_socket s, plat_window window);  // 0 or error
+// address and port in network byte order; 0 = attempt under way, else error.
+int plat_socketConnect(plat_socket s, uint32_t address, uint16_t port);
+int plat_socketSend(plat_socket s, const char* data, int length);   // bytes or -1
+int plat_socketRecv(plat_socket s, char* buffer, int size);         // bytes, 0 or -1
+int plat_socketClose(plat_socket s);            // 0 or -1
+// 1 = the socket can take more data, 0 = not within ms, -1 = error.
+int plat_socketWaitWritable(plat_socket s, int ms);
+int plat_lastError(void);
+int plat_wouldBlock(int error);                 // the error means "try again"
+// Dotted IPv4 text in network byte order; 0xffffffff where there is none.
+uint32_t plat_parseAddress(const char* text);
+// Blocking name look-up; 1 = found (first address, network byte order).
+int plat_resolveHost(const char* name, uint32_t* address);
+
+#endif

@@ -1,0 +1,25 @@
+// The device transport: one TCP exchange (connect, one request, the whole
+// answer until the device closes, close) and the header/body split.
+#ifndef ORMI_SOCK_H
+#define ORMI_SOCK_H
+
+#include "plat.h"
+
+extern char responseText[4096];                // answer of the last exchange
+
+int sock_open(plat_window window);
+// Both are writable 256-byte buffers: a leading "http://" and a ":port"
+// suffix of the address are moved out in place.
+int sock_connect(char* address, char* port);
+int sock_sendText(const char* text, int timeout);
+int sock_sendBytes(const char* data, int length, int timeout);
+int sock_waitResponse(char* out, int timeout);
+int sock_close(void);
+int sock_onEvent(int event, int error);        // on the event thread
+// Just behind the first blank line of text, or text itself if there is none.
+const char* http_findBody(const char* text);
+// Empties responseText, then open, connect, send, wait, close;
+// 1 = all steps succeeded.
+int sock_exchange(const char* request, char* address, char* port, int timeout);
+
+#endif
