@@ -1,11 +1,82 @@
-// Login and connection check.
-// replaced by the login/parameter/upload work
-#include "ormi_control.h"
+// Login: the password hash of both login methods and checkConnection.
+#include "login.h"
 
-ORMI_API int ORMI_CALL checkConnection(void) { return 0; }
+#include <stdio.h>
+#include <string.h>
+
+#include "debug.h"
+#include "ini.h"
+#include "md5.h"
+#include "ormi_control.h"
+#include "plat.h"
+#include "sock.h"
+
+char passwordHash[256];
+
+static const char login_iniFile[] = "ormi_control.ini";
+// Stands in for the clear password on the debug channel, which any process
+// on the machine can read.
+static const char login_passwordMask[] = "***";
 
 const char* login_passwordHash(char* address, char* port, int timeout, const char* user)
 {
-    (void)address; (void)port; (void)timeout; (void)user;
-    return nullptr;
+    char password[256];
+    ini_readString(login_iniFile, "LOGIN", "password", password, 255);
+    int method = 1;
+    ini_readInt(login_iniFile, "LOGIN", "login_version", 1, &method);
+
+    md5_hexString(password, passwordHash);
+    if (method == 1) {
+        debug_format(debugText, sizeof debugText, "pw = %s     MD5 = %s", login_passwordMask, passwordHash);
+        return passwordHash;
+    }
+    if (method != 2)
+        return nullptr;
+
+    char request[1024];
+    int length = snprintf(request, sizeof request,
+                          "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s&type=single_id&module=login HTTP/1.1\nHost: %s\n\n\n",
+                          user, passwordHash, address);
+    if (length < 0 || length >= (int)sizeof request)
+        return nullptr;
+    // Only the answer counts: responseText stays empty unless the device
+    // closed the connection after answering.
+    sock_exchange(request, address, port, timeout);
+    const char* tan = http_findBody(responseText);
+    if (tan[0] == '\0')
+        return nullptr;
+
+    // A cut TAN would give a hash the device can never accept.
+    char passwordAndTan[1024];
+    length = snprintf(passwordAndTan, sizeof passwordAndTan, "%s%s", password, tan);
+    if (length < 0 || length >= (int)sizeof passwordAndTan) {
+        debug_format(debugText, sizeof debugText, "TAN too long (%d characters)\n", (int)strlen(tan));
+        return nullptr;
+    }
+    md5_hexString(passwordAndTan, passwordHash);
+    debug_format(debugText, sizeof debugText, "TAN = %s%s     MD5 = %s", login_passwordMask, tan, passwordHash);
+    return passwordHash;
+}
+
+ORMI_API int ORMI_CALL checkConnection(void)
+{
+    plat_lock();
+    int result = 0;
+    ini_connection connection;
+    ini_readConnection(&connection);
+    const char* hash = login_passwordHash(connection.host, connection.port, connection.timeout, connection.user);
+    if (hash != nullptr) {
+        // Formatted after the TAN exchange, so that Host carries the address
+        // as the transport left it.
+        char request[1024];
+        int length = snprintf(request, sizeof request,
+                              "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s&type=login&module=login HTTP/1.1\nHost: %s\n\n\n",
+                              connection.user, hash, connection.host);
+        if (length >= 0 && length < (int)sizeof request &&
+            sock_exchange(request, connection.host, connection.port, connection.timeout) == 1 &&
+            strstr(responseText, "LOGIN OK") != nullptr)
+            result = 1;
+    }
+    plat_unlock();
+    return result;
 }

@@ -1,0 +1,14 @@
+// Login hash of both login methods and the connection check.
+#ifndef ORMI_LOGIN_H
+#define ORMI_LOGIN_H
+
+// The last computed hash: 32 lower-case hex digits; valid until the next call.
+extern char passwordHash[256];
+
+// Reads "password" and "login_version" afresh. Method 2 first fetches a TAN
+// over address/port, which may come back rewritten by the transport.
+// Returns passwordHash, or nullptr when no hash can be given (unknown
+// method, no TAN, a TAN too long to join with the password).
+const char* login_passwordHash(char* address, char* port, int timeout, const char* user);
+
+#endif
