@@ -1,27 +1,255 @@
-// Parameter access.
-// replaced by the login/parameter/upload work
+// Parameter and channel access: the exports getIO, setIO, getValue, setValue.
+// Each call reads the settings afresh, logs in, runs one exchange and
+// evaluates the answer in responseText; nothing else survives a call except
+// valueText, the value getValue picked by key.
 #include "ormi_control.h"
 
-ORMI_API int ORMI_CALL getIO(const char* base, char* channel)
-{
-    (void)base; (void)channel;
+#include "debug.h"
+#include "ini.h"
+#include "json.h"
+#include "login.h"
+#include "plat.h"
+#include "sock.h"
+
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+char valueText[256];
+
+namespace {
+
+const char kPostFormat[] =
+    "POST /cgi-bin/setParamToServer.cgi HTTP/1.1\nHost: %s\nContent-Length: %d\n\n\n%s\n";
+
+// Bounded formatting: 1 when the whole text fits, 0 when it would have been
+// cut (the caller then refuses the call rather than send a truncated text).
+int param_format(char* buffer, int size, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(buffer, static_cast<size_t>(size), format, args);
+  va_end(args);
+  return n >= 0 && n < size;
+}
+
+// The module path of a channel is built in the caller's buffer of the call,
+// never in the caller's channel text: that text may have no room to grow, and
+// extending it would make a second call address ".../output/output".
+int param_modulePath(char* path, int size, const char* base, const char* channel) {
+  if (base == nullptr || channel == nullptr) return 0;
+  const char* ending =
+      (std::strstr(channel, "do") != nullptr || std::strstr(channel, "ao") != nullptr)
+          ? "/output"
+          : "/input";
+  return param_format(path, size, "%s/%s%s", base, channel, ending);
+}
+
+// atoi semantics with the result clamped to int, since an out-of-range number
+// is undefined for atoi and long is 64 bits on Linux.
+int param_readInt(const char* text) {
+  long long value = std::strtoll(text, nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+// Stands in for the password hash (always 32 characters) when the texts of
+// a call are formatted once before the login: whatever does not fit is then
+// refused before anything, the login's own request included, goes out. The
+// login can only shorten the host text, so the texts still fit afterwards.
+const char kHashPlaceholder[] = "00000000000000000000000000000000";
+
+// The form text of a POST and its request; requestSize is what the export
+// allows for the request (at most 4096).
+int param_postTexts(char* form, int formSize, char* request, int requestSize,
+                    const ini_connection* conn, const char* formFormat, const char* hash,
+                    const char* typeOrModule, const char* moduleText, const char* data,
+                    int value) {
+  int fits = moduleText != nullptr
+                 ? param_format(form, formSize, formFormat, conn->user, hash, typeOrModule,
+                                moduleText, data)
+                 : param_format(form, formSize, formFormat, conn->user, hash, typeOrModule, value);
+  return fits && param_format(request, requestSize, kPostFormat, conn->host,
+                              static_cast<int>(std::strlen(form)), form);
+}
+
+int param_confirmed(const char* request, ini_connection* conn) {
+  int ok = sock_exchange(request, conn->host, conn->port, conn->timeout);
+  return ok && std::strstr(responseText, "OK") != nullptr;
+}
+
+const char kSetIOForm[] = "username=%s&password=%s&type=singlevalue&module=%s&data=%d\n";
+const char kSetValueForm[] = "username=%s&password=%s&type=%s&module=%s&data=%s\n";
+const char kGetIOFormat[] =
+    "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s"
+    "&type=singlevalue&module=%s HTTP/1.1\nHost: %s\n\n\n";
+const char kGetValueFormat[] =
+    "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s"
+    "&type=%s&module=%s HTTP/1.1\nHost: %s\n\n\n";
+
+int param_setIO(const char* base, const char* channel, int value) {
+  ini_connection conn;
+  ini_readConnection(&conn);
+  char module[256];
+  char form[1024];
+  char request[1024];
+  if (!param_modulePath(module, sizeof module, base, channel) ||
+      !param_postTexts(form, sizeof form, request, sizeof request, &conn, kSetIOForm,
+                       kHashPlaceholder, module, nullptr, nullptr, value))
+    return 0;
+  const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
+  if (hash == nullptr) return 0;
+  debug_format(debugText, sizeof debugText, "pData setIO() = %d", value);
+  if (!param_postTexts(form, sizeof form, request, sizeof request, &conn, kSetIOForm, hash,
+                       module, nullptr, nullptr, value))
+    return 0;
+  return param_confirmed(request, &conn);
+}
+
+int param_getIO(const char* base, const char* channel) {
+  ini_connection conn;
+  ini_readConnection(&conn);
+  char module[256];
+  char request[1024];
+  if (!param_modulePath(module, sizeof module, base, channel) ||
+      !param_format(request, sizeof request, kGetIOFormat, conn.user, kHashPlaceholder, module,
+                    conn.host))
     return -1;
+  const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
+  // 0 is a valid channel value, so a failed login must not look like one.
+  if (hash == nullptr) return -1;
+  if (!param_format(request, sizeof request, kGetIOFormat, conn.user, hash, module, conn.host))
+    return -1;
+  int ok = sock_exchange(request, conn.host, conn.port, conn.timeout);
+  debug_format(debugText, sizeof debugText, "pData getIO() = %s", responseText);
+  if (!ok || std::strstr(responseText, "OK") == nullptr) return -1;
+
+  char* body = const_cast<char*>(http_findBody(responseText));
+  if (*body == '\0') return -1;
+  if (std::strchr(body, '.') != nullptr) {
+    double number = std::strtod(body, nullptr);
+    int room = static_cast<int>(sizeof responseText - static_cast<size_t>(body - responseText));
+    if (!param_format(body, room, "%.0f", number)) return -1;
+    debug_print(body);
+  }
+  return param_readInt(body);
 }
 
-ORMI_API int ORMI_CALL setIO(const char* base, char* channel, int value)
-{
-    (void)base; (void)channel; (void)value;
-    return 0;
-}
-
-ORMI_API const char* ORMI_CALL getValue(const char* type, const char* module, const char* key)
-{
-    (void)type; (void)module; (void)key;
+const char* param_getValue(const char* type, const char* module, const char* key) {
+  if (type == nullptr || module == nullptr || key == nullptr) return nullptr;
+  ini_connection conn;
+  ini_readConnection(&conn);
+  char request[1024];
+  if (!param_format(request, sizeof request, kGetValueFormat, conn.user, kHashPlaceholder, type,
+                    module, conn.host))
     return nullptr;
+  const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
+  if (hash == nullptr) return nullptr;
+  if (!param_format(request, sizeof request, kGetValueFormat, conn.user, hash, type, module,
+                    conn.host))
+    return nullptr;
+  if (!sock_exchange(request, conn.host, conn.port, conn.timeout)) return nullptr;
+  debug_format(debugText, sizeof debugText, "pData getValue() = %s", responseText);
+
+  if (*key == '\0') {
+    const char* body = http_findBody(responseText);
+    if (*body == '\0') return nullptr;
+    std::memmove(responseText, body, std::strlen(body) + 1);
+    return responseText;
+  }
+  const char* object = std::strchr(responseText, '{');
+  if (object == nullptr) return nullptr;
+  // Picked into a buffer as large as any value the search can give, so that
+  // a value too long for valueText is refused instead of cut.
+  char picked[JSON_VALUE_SIZE];
+  int whole = 0;
+  float decimal = 0.0f;
+  picked[0] = '\0';
+  json_getValue(object, static_cast<int>(std::strlen(object)), key, picked, sizeof picked,
+                &whole, &decimal);
+  size_t length = std::strlen(picked);
+  if (length >= sizeof valueText) return nullptr;
+  std::memcpy(valueText, picked, length + 1);
+  return valueText;
 }
 
-ORMI_API int ORMI_CALL setValue(const char* type, const char* module, const char* key, const char* value)
-{
-    (void)type; (void)module; (void)key; (void)value;
+// The data of setValue: value itself, or with a key the module's stored
+// configuration with that key set to value. Read and changed in a buffer
+// larger than the data may be, so that a file or a change too long for it is
+// refused rather than sent cut off.
+int param_valueData(char* data, int size, const char* module, const char* key,
+                    const char* value) {
+  size_t length = std::strlen(value);
+  if (*key == '\0') {
+    if (length >= static_cast<size_t>(size)) return 0;
+    std::memcpy(data, value, length + 1);
+    return 1;
+  }
+  if (length >= static_cast<size_t>(size)) return 0;
+  char path[256];
+  if (!param_format(path, sizeof path, "configbase/%s.json", module)) return 0;
+  char stored[JSON_TEXT_SIZE];
+  json_getBuffer(path, stored, sizeof stored);  // a missing file gives ""
+  if (std::strlen(stored) >= static_cast<size_t>(size)) return 0;
+  // A missing key or a broken text leaves the text as it was read, and that
+  // is sent.
+  json_setValue(stored, sizeof stored, key, value);
+  length = std::strlen(stored);
+  if (length >= static_cast<size_t>(size)) return 0;
+  std::memcpy(data, stored, length + 1);
+  return 1;
+}
+
+int param_setValue(const char* type, const char* module, const char* key, const char* value) {
+  if (type == nullptr || module == nullptr || key == nullptr || value == nullptr) return 0;
+  ini_connection conn;
+  ini_readConnection(&conn);
+  // Prepared outside responseText, which a login with a TAN overwrites.
+  char data[4096];
+  char form[4096];
+  char request[4096];
+  if (!param_valueData(data, sizeof data, module, key, value) ||
+      !param_postTexts(form, sizeof form, request, sizeof request, &conn, kSetValueForm,
+                       kHashPlaceholder, type, module, data, 0))
     return 0;
+  const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
+  if (hash == nullptr) return 0;
+  debug_format(debugText, sizeof debugText, "pData setValue() = %s", data);
+  if (!param_postTexts(form, sizeof form, request, sizeof request, &conn, kSetValueForm, hash,
+                       type, module, data, 0))
+    return 0;
+  return param_confirmed(request, &conn);
+}
+
+}  // namespace
+
+ORMI_API int ORMI_CALL setIO(const char* base, char* channel, int value) {
+  plat_lock();
+  int result = param_setIO(base, channel, value);
+  plat_unlock();
+  return result;
+}
+
+ORMI_API int ORMI_CALL getIO(const char* base, char* channel) {
+  plat_lock();
+  int result = param_getIO(base, channel);
+  plat_unlock();
+  return result;
+}
+
+ORMI_API const char* ORMI_CALL getValue(const char* type, const char* module, const char* key) {
+  plat_lock();
+  const char* result = param_getValue(type, module, key);
+  plat_unlock();
+  return result;
+}
+
+ORMI_API int ORMI_CALL setValue(const char* type, const char* module, const char* key,
+                                const char* value) {
+  plat_lock();
+  int result = param_setValue(type, module, key, value);
+  plat_unlock();
+  return result;
 }

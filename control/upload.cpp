@@ -1,11 +1,173 @@
-// Package upload.
-// replaced by the login/parameter/upload work
+// Package upload: the exports sendUpdateFile and sendUpdateFileResp, the two
+// static upload buffers and the state of an upload whose answer is still
+// awaited on the open connection.
 #include "ormi_control.h"
 
-ORMI_API int ORMI_CALL sendUpdateFile(const char* type, const char* fileName, const char* data, int length)
-{
-    (void)type; (void)fileName; (void)data; (void)length;
-    return -1;
+#include "debug.h"
+#include "ini.h"
+#include "login.h"
+#include "plat.h"
+#include "sock.h"
+
+#include <cstdio>
+#include <cstring>
+
+enum { UPLOAD_BUFFER_SIZE = 10000000 };
+
+char uploadBody[UPLOAD_BUFFER_SIZE];
+char uploadRequest[UPLOAD_BUFFER_SIZE];
+
+namespace {
+
+// Set while the request is out and the device has not yet closed the
+// connection: only then may sendUpdateFileResp wait on the socket. The lock
+// that every export holds keeps it consistent between the two threads.
+int uploadPending = 0;
+
+// Every line ends in "\n"; the empty last line puts the file bytes directly
+// behind "\n\n". The two %s are the password hash and the file name.
+const char kHeadFormat[] =
+    "-----------------------------17933678425893\n"
+    "Content-Disposition: form-data; name=\"username\"\n"
+    "\n"
+    "Administrator\n"
+    "-----------------------------17933678425893\n"
+    "Content-Disposition: form-data; name=\"password\"\n"
+    "\n"
+    "%s\n"
+    "-----------------------------17933678425893\n"
+    "Content-Disposition: form-data; name=\"max_file_size\"\n"
+    "\n"
+    "10000000\n"
+    "-----------------------------17933678425893\n"
+    "Content-Disposition: form-data; name=\"text\"\n"
+    "\n"
+    "loading finished\n"
+    "-----------------------------17933678425893\n"
+    "Content-Disposition: form-data; name=\"package\"; filename=\"%s\"\n"
+    "Content-Type: application/octet-stream\n"
+    "\n";
+
+// No closing "--": the device expects the separator line as it stands.
+const char kTail[] = "\n-----------------------------17933678425893\n";
+
+// The third "\n" is the body's first byte for the device, hence
+// Content-Length = body length + 1.
+const char kRequestFormat[] =
+    "POST /cgi-bin/setUpdateFileToServer.cgi HTTP/1.1\nHost: %s\n"
+    "Content-Type:multipart/form-data\nContent-Length: %d\n\n\n";
+
+const int kHashLength = 32;
+const int kHeadFixedLength = static_cast<int>(sizeof kHeadFormat - 1) - 4 + kHashLength;
+const int kTailLength = static_cast<int>(sizeof kTail - 1);
+const int kHeadSize = 4096;
+
+// Length of the request head for host and a Content-Length of contentLength.
+int upload_requestHeadLength(const char* host, int contentLength) {
+  return std::snprintf(nullptr, 0, kRequestFormat, host, contentLength);
 }
 
-ORMI_API int ORMI_CALL sendUpdateFileResp(void) { return 0; }
+// 1 when head, file and tail fit uploadBody and the request head, body and
+// terminating zero fit uploadRequest, for a host text of the given length.
+int upload_fits(const char* host, const char* fileName, int length) {
+  long long fileNameLength = static_cast<long long>(std::strlen(fileName));
+  if (kHeadFixedLength + fileNameLength >= kHeadSize) return 0;
+  long long body = kHeadFixedLength + fileNameLength + length + kTailLength;
+  if (body > UPLOAD_BUFFER_SIZE) return 0;
+  long long head = upload_requestHeadLength(host, static_cast<int>(body + 1));
+  return head >= 0 && head + body + 1 <= UPLOAD_BUFFER_SIZE;
+}
+
+int upload_send(const char* fileName, const char* data, int length) {
+  if (fileName == nullptr || length < 0 || (data == nullptr && length > 0)) return -1;
+
+  // A stale upload connection is given up before a new one replaces it.
+  if (uploadPending) {
+    uploadPending = 0;
+    sock_close();
+  }
+
+  ini_connection conn;
+  ini_readConnection(&conn);
+  // Refused before the login, so that nothing at all goes out; the login
+  // can only shorten the host text, so the check still holds afterwards.
+  if (!upload_fits(conn.host, fileName, length)) {
+    debug_print("sendUpdateFile: package too large\n");
+    return -1;
+  }
+  const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
+  // Nothing was sent: 0 would make the caller wait for an answer.
+  if (hash == nullptr) return -1;
+  debug_format(debugText, sizeof debugText, "tanStr = %s", hash);
+  debug_format(debugText, sizeof debugText, "module = %s", fileName);
+
+  char head[kHeadSize];
+  int headLength = std::snprintf(head, sizeof head, kHeadFormat, hash, fileName);
+  if (headLength < 0 || headLength >= kHeadSize) return -1;
+
+  if (static_cast<long long>(headLength) + length + kTailLength > UPLOAD_BUFFER_SIZE) return -1;
+  int bodyLength = headLength + length + kTailLength;
+  std::memcpy(uploadBody, head, static_cast<size_t>(headLength));
+  if (length > 0) std::memcpy(uploadBody + headLength, data, static_cast<size_t>(length));
+  std::memcpy(uploadBody + headLength + length, kTail, static_cast<size_t>(kTailLength));
+
+  int requestHeadLength =
+      std::snprintf(uploadRequest, UPLOAD_BUFFER_SIZE, kRequestFormat, conn.host, bodyLength + 1);
+  if (requestHeadLength < 0 ||
+      static_cast<long long>(requestHeadLength) + bodyLength + 1 > UPLOAD_BUFFER_SIZE)
+    return -1;
+  std::memcpy(uploadRequest + requestHeadLength, uploadBody, static_cast<size_t>(bodyLength));
+  int requestLength = requestHeadLength + bodyLength;
+  uploadRequest[requestLength] = '\0';
+
+  debug_format(debugText, sizeof debugText, "sendUpdateFile: len = %d (%d %d %d %d %d)",
+               requestLength, requestHeadLength, bodyLength, length, headLength, kTailLength);
+
+  responseText[0] = '\0';
+  if (!sock_open(eventWindow) || !sock_connect(conn.host, conn.port)) {
+    debug_print("sendUpdateFile: Fehler beim Senden");
+    return -1;
+  }
+  if (!sock_sendBytes(uploadRequest, requestLength, conn.timeout)) {
+    debug_print("sendUpdateFile: Fehler beim Senden");
+    sock_close();
+    return -1;
+  }
+  if (sock_waitResponse(responseText, conn.timeout)) {
+    sock_close();
+    return 1;
+  }
+  uploadPending = 1;
+  return 0;
+}
+
+int upload_awaitAnswer(void) {
+  // With no upload out there is no connection of ours to look at; the
+  // caller still gets its one-second pause.
+  if (!uploadPending) {
+    plat_sleep(1000);
+    return 0;
+  }
+  if (!sock_waitResponse(responseText, 1)) return 0;
+  uploadPending = 0;
+  sock_close();
+  return 1;
+}
+
+}  // namespace
+
+ORMI_API int ORMI_CALL sendUpdateFile(const char* type, const char* fileName, const char* data,
+                                      int length) {
+  (void)type;
+  plat_lock();
+  int result = upload_send(fileName, data, length);
+  plat_unlock();
+  return result;
+}
+
+ORMI_API int ORMI_CALL sendUpdateFileResp(void) {
+  plat_lock();
+  int result = upload_awaitAnswer();
+  plat_unlock();
+  return result;
+}
