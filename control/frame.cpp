@@ -1,6 +1,25 @@
-// The library frame: load-time start-up and startDLL.
+// The library frame: load-time start-up (event thread, settings directory)
+// and startDLL.
 #include "ormi_control.h"
+#include "ini.h"
 #include "plat.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+// Defined here so that the static library pulls in the start-up with it.
+plat_window eventWindow;
+
+static void frame_load(void)
+{
+    plat_startEventThread();
+    char dir[256];
+    if (plat_currentDirectory(dir, 255))
+        ini_setDirectory(dir);
+    else
+        ini_setDirectory("");
+}
 
 ORMI_API int ORMI_CALL startDLL(void)
 {
@@ -9,3 +28,20 @@ ORMI_API int ORMI_CALL startDLL(void)
     plat_unlock();
     return 0;
 }
+
+#if defined(_WIN32) && !defined(ORMI_CONTROL_STATIC)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    (void)instance;
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH)
+        frame_load();
+    return TRUE;
+}
+#else
+// The static library (tests) and the shared object start up at load too.
+__attribute__((constructor)) static void frame_constructor(void)
+{
+    frame_load();
+}
+#endif

@@ -25,14 +25,21 @@ enum { PLAT_EVENT_READ = 1, PLAT_EVENT_CONNECT = 16, PLAT_EVENT_CLOSE = 32 };
 // Null until the event thread has created it; written once by that thread.
 extern plat_window eventWindow;
 
-// Load time: starts the event thread and captures the current directory.
-void plat_attach(void);
+#ifdef _WIN32
+#define PLAT_PATH_SEPARATOR "\\"
+#else
+#define PLAT_PATH_SEPARATOR "/"
+#endif
+
+// Load time: starts the event thread, which then sets eventWindow.
+void plat_startEventThread(void);
 
 // The process-wide lock that serialises exported calls (recursive).
 void plat_lock(void);
 void plat_unlock(void);
 
 void plat_sleep(int ms);
+long long plat_milliseconds(void);              // monotonic clock
 // Pauses up to ms, ending early when the event thread calls plat_signal.
 void plat_waitSignal(int ms);
 void plat_signal(void);
@@ -65,7 +72,8 @@ int plat_lastError(void);
 int plat_wouldBlock(int error);                 // the error means "try again"
 // Dotted IPv4 text in network byte order; 0xffffffff where there is none.
 uint32_t plat_parseAddress(const char* text);
-// Blocking name look-up; 1 = found (first address, network byte order).
+// Blocking name look-up of the first address (network byte order);
+// 0 = found, else the platform's error.
 int plat_resolveHost(const char* name, uint32_t* address);
 
 #endif

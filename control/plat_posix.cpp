@@ -1,9 +1,26 @@
-// POSIX platform layer (being filled in).
+// POSIX platform layer: an event thread that watches the one socket with
+// poll() and delivers connect, read and close events in order, an INI reader
+// with the private-profile semantics, the system log as debug channel, the
+// process-wide lock and the signalled waits.
 #include "plat.h"
+#include "sock.h"
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <syslog.h>
 #include <time.h>
+#include <unistd.h>
 
-plat_window eventWindow;
+// ---- lock, time, waits
+
 static pthread_mutex_t callLock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 void plat_lock(void) { pthread_mutex_lock(&callLock); }
@@ -12,5 +29,394 @@ void plat_unlock(void) { pthread_mutex_unlock(&callLock); }
 void plat_sleep(int ms)
 {
     struct timespec t = { ms / 1000, (long)(ms % 1000) * 1000000L };
-    while (nanosleep(&t, &t) != 0) {}
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {}
+}
+
+long long plat_milliseconds(void)
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+static pthread_mutex_t signalLock = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t signalCondition = PTHREAD_COND_INITIALIZER;
+static int signalled;                           // auto-reset, under signalLock
+
+void plat_waitSignal(int ms)
+{
+    struct timespec until;
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_nsec += (long)ms * 1000000L;
+    until.tv_sec += until.tv_nsec / 1000000000L;
+    until.tv_nsec %= 1000000000L;
+    pthread_mutex_lock(&signalLock);
+    while (!signalled) {
+        if (pthread_cond_clockwait(&signalCondition, &signalLock, CLOCK_MONOTONIC, &until) == ETIMEDOUT)
+            break;
+    }
+    signalled = 0;
+    pthread_mutex_unlock(&signalLock);
+}
+
+void plat_signal(void)
+{
+    pthread_mutex_lock(&signalLock);
+    signalled = 1;
+    pthread_cond_broadcast(&signalCondition);
+    pthread_mutex_unlock(&signalLock);
+}
+
+// ---- event thread
+
+struct plat_eventLoop { int wakeFd; };
+static plat_eventLoop eventLoop = { -1 };
+
+enum { WATCH_NONE, WATCH_BOUND, WATCH_CONNECTING, WATCH_CONNECTED };
+// The watched socket and what is awaited of it. Recursive, because the
+// handlers run under it and may close the socket themselves.
+static pthread_mutex_t watchLock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+static int watchSocket = -1;
+static int watchState = WATCH_NONE;
+static unsigned watchGeneration;                // changes with every (un)binding
+
+static void plat_wake(void)
+{
+    if (eventLoop.wakeFd >= 0) {
+        uint64_t one = 1;
+        ssize_t r = write(eventLoop.wakeFd, &one, sizeof one);
+        (void)r;
+    }
+}
+
+static void plat_watch(int s, int state)
+{
+    pthread_mutex_lock(&watchLock);
+    if (state == WATCH_NONE ? watchSocket == s : 1) {
+        watchSocket = state == WATCH_NONE ? -1 : s;
+        watchState = state;
+        ++watchGeneration;
+    }
+    pthread_mutex_unlock(&watchLock);
+    plat_wake();
+}
+
+// Delivers one event for the socket polled under generation; nothing if the
+// socket was replaced or unbound meanwhile.
+static void plat_dispatch(int s, unsigned generation, short revents)
+{
+    pthread_mutex_lock(&watchLock);
+    if (generation == watchGeneration && s == watchSocket) {
+        if (watchState == WATCH_CONNECTING) {
+            int error = 0;
+            socklen_t size = sizeof error;
+            if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+                error = errno;
+            watchState = error == 0 ? WATCH_CONNECTED : WATCH_BOUND;
+            sock_onEvent(PLAT_EVENT_CONNECT, error & 0xffff);
+        } else if (watchState == WATCH_CONNECTED) {
+            // Like the Windows notifications: read events while data is
+            // waiting, the close only once everything has been read.
+            char c;
+            ssize_t n = recv(s, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (n > 0) {
+                sock_onEvent(PLAT_EVENT_READ, 0);
+            } else if (n == 0) {
+                watchState = WATCH_BOUND;
+                sock_onEvent(PLAT_EVENT_CLOSE, 0);
+            } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                watchState = WATCH_BOUND;
+                sock_onEvent(PLAT_EVENT_CLOSE, errno & 0xffff);
+            } else if (revents & (POLLERR | POLLHUP)) {
+                watchState = WATCH_BOUND;
+                sock_onEvent(PLAT_EVENT_CLOSE, 0);
+            }
+        }
+    }
+    pthread_mutex_unlock(&watchLock);
+}
+
+static void* plat_eventThread(void*)
+{
+    eventLoop.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (eventLoop.wakeFd < 0)
+        return nullptr;                          // no event window: exchanges fail in sock_open
+    __atomic_store_n(&eventWindow, &eventLoop, __ATOMIC_RELEASE);
+    for (;;) {
+        pthread_mutex_lock(&watchLock);
+        int s = watchSocket;
+        int state = watchState;
+        unsigned generation = watchGeneration;
+        pthread_mutex_unlock(&watchLock);
+
+        struct pollfd fds[2];
+        fds[0].fd = eventLoop.wakeFd;
+        fds[0].events = POLLIN;
+        fds[0].revents = 0;
+        nfds_t count = 1;
+        if (s >= 0 && (state == WATCH_CONNECTING || state == WATCH_CONNECTED)) {
+            fds[1].fd = s;
+            fds[1].events = state == WATCH_CONNECTING ? POLLOUT : POLLIN;
+            fds[1].revents = 0;
+            count = 2;
+        }
+        if (poll(fds, count, -1) < 0)
+            continue;
+        if (fds[0].revents) {
+            uint64_t value;
+            ssize_t r = read(eventLoop.wakeFd, &value, sizeof value);
+            (void)r;
+        }
+        if (count == 2 && fds[1].revents)
+            plat_dispatch(s, generation, fds[1].revents);
+    }
+    return nullptr;
+}
+
+void plat_startEventThread(void)
+{
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    pthread_create(&thread, &attributes, plat_eventThread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+// ---- sockets
+
+int plat_socketsStart(int* major, int* minor)
+{
+    *major = 2;
+    *minor = 0;
+    return 0;
+}
+
+void plat_socketsCleanup(void) {}
+
+plat_socket plat_socketCreate(void)
+{
+    return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+}
+
+int plat_socketSelect(plat_socket s, plat_window window)
+{
+    if (!window || window != &eventLoop)
+        return EINVAL;
+    int flags = fcntl(s, F_GETFL);
+    if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0)
+        return errno;
+    plat_watch(s, WATCH_BOUND);
+    return 0;
+}
+
+int plat_socketConnect(plat_socket s, uint32_t address, uint16_t port)
+{
+    struct sockaddr_in server;
+    memset(&server, 0, sizeof server);
+    server.sin_family = AF_INET;
+    server.sin_port = port;
+    server.sin_addr.s_addr = address;
+    if (connect(s, (const struct sockaddr*)&server, sizeof server) != 0 && errno != EINPROGRESS)
+        return errno;
+    // Poll for the outcome only now: an unconnected socket polls as writable.
+    plat_watch(s, WATCH_CONNECTING);
+    return 0;
+}
+
+int plat_socketSend(plat_socket s, const char* data, int length)
+{
+    // No SIGPIPE for a device that has gone: the error is reported instead.
+    return (int)send(s, data, (size_t)length, MSG_NOSIGNAL);
+}
+
+int plat_socketRecv(plat_socket s, char* buffer, int size)
+{
+    return (int)recv(s, buffer, (size_t)size, MSG_DONTWAIT);
+}
+
+int plat_socketClose(plat_socket s)
+{
+    if (s < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    plat_watch(s, WATCH_NONE);
+    return close(s) == 0 ? 0 : -1;
+}
+
+int plat_socketWaitWritable(plat_socket s, int ms)
+{
+    struct pollfd p = { s, POLLOUT, 0 };
+    int n = poll(&p, 1, ms);
+    if (n < 0)
+        return errno == EINTR ? 0 : -1;
+    if (n == 0)
+        return 0;
+    return (p.revents & (POLLERR | POLLHUP | POLLNVAL)) ? -1 : 1;
+}
+
+int plat_lastError(void) { return errno; }
+
+int plat_wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+uint32_t plat_parseAddress(const char* text)
+{
+    return (uint32_t)inet_addr(text);
+}
+
+int plat_resolveHost(const char* name, uint32_t* address)
+{
+    struct hostent entry;
+    struct hostent* found = nullptr;
+    char work[2048];
+    int error = 0;
+    if (gethostbyname_r(name, &entry, work, sizeof work, &found, &error) != 0 || !found)
+        return error ? error : HOST_NOT_FOUND;
+    if (found->h_addrtype != AF_INET || found->h_length != 4 || !found->h_addr_list[0])
+        return NO_ADDRESS;
+    memcpy(address, found->h_addr_list[0], 4);
+    return 0;
+}
+
+// ---- settings file
+
+int plat_currentDirectory(char* out, int size)
+{
+    if (size <= 0)
+        return 0;
+    if (!getcwd(out, (size_t)size)) {
+        out[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
+// Line by line over read(): no stdio buffers, nothing on the heap. A line
+// longer than the line buffer is cut; its rest is skipped.
+struct plat_lineReader { int fd; char data[4096]; int position; int length; };
+
+static int plat_readLine(plat_lineReader* r, char* line, int size)
+{
+    int n = 0;
+    int any = 0;
+    for (;;) {
+        if (r->position == r->length) {
+            ssize_t got = read(r->fd, r->data, sizeof r->data);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            r->position = 0;
+            r->length = (int)got;
+        }
+        char c = r->data[r->position++];
+        any = 1;
+        if (c == '\n')
+            break;
+        if (n < size - 1)
+            line[n++] = c;
+    }
+    line[n] = 0;
+    return any;
+}
+
+static char* plat_trim(char* text)
+{
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    size_t n = strlen(text);
+    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t' || text[n - 1] == '\r'))
+        text[--n] = 0;
+    return text;
+}
+
+static int plat_copy(char* out, int size, const char* text)
+{
+    int n = (int)strlen(text);
+    if (n > size - 1)
+        n = size - 1;
+    memcpy(out, text, (size_t)n);
+    out[n] = 0;
+    return n;
+}
+
+// 1 and the value in out (cut to size - 1) if the key exists.
+static int plat_profileFind(const char* path, const char* section, const char* key, char* out, int size)
+{
+    plat_lineReader reader;
+    reader.fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (reader.fd < 0)
+        return 0;
+    reader.position = reader.length = 0;
+    char line[1024];
+    int inSection = 0;
+    int found = 0;
+    while (!found && plat_readLine(&reader, line, sizeof line)) {
+        char* text = plat_trim(line);
+        if (*text == '[') {
+            char* end = strchr(text, ']');
+            if (end)
+                *end = 0;
+            inSection = strcasecmp(plat_trim(text + 1), section) == 0;
+            continue;
+        }
+        char* equals = strchr(text, '=');
+        if (!inSection || *text == ';' || !equals)
+            continue;
+        *equals = 0;
+        if (strcasecmp(plat_trim(text), key) != 0)
+            continue;
+        char* value = plat_trim(equals + 1);
+        size_t n = strlen(value);
+        // A value in matching quotes is given without them.
+        if (n >= 2 && (value[0] == '"' || value[0] == '\'') && value[n - 1] == value[0]) {
+            value[n - 1] = 0;
+            ++value;
+        }
+        plat_copy(out, size, value);
+        found = 1;
+    }
+    close(reader.fd);
+    return found;
+}
+
+int plat_profileString(const char* path, const char* section, const char* key,
+                       const char* defaultText, char* out, int size)
+{
+    if (size <= 0)
+        return 0;
+    if (plat_profileFind(path, section, key, out, size))
+        return (int)strlen(out);
+    return plat_copy(out, size, defaultText ? defaultText : "");
+}
+
+int plat_profileInt(const char* path, const char* section, const char* key, int defaultValue)
+{
+    char value[256];
+    if (!plat_profileFind(path, section, key, value, sizeof value) || !value[0])
+        return defaultValue;
+    const char* p = value;
+    int negative = 0;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    unsigned number = 0;
+    while (*p >= '0' && *p <= '9')
+        number = number * 10u + (unsigned)(*p++ - '0');
+    return (int)(negative ? 0u - number : number);
+}
+
+// ---- debug channel
+
+static pthread_once_t logOnce = PTHREAD_ONCE_INIT;
+
+static void plat_openLog(void)
+{
+    openlog("ormi_control", LOG_PID, LOG_USER);
+}
+
+void plat_debugOutput(const char* text)
+{
+    pthread_once(&logOnce, plat_openLog);
+    syslog(LOG_DEBUG, "%s", text);
 }

@@ -1,11 +1,238 @@
-// Win32 platform layer (being filled in).
+// Win32 platform layer: the event thread with its message-only window
+// "ormiControl" that receives the socket notifications as message 1025,
+// Windows Sockets, the private-profile functions, OutputDebugStringA, the
+// process-wide lock and the signalled waits.
 #include <winsock2.h>
 #include <windows.h>
 #include "plat.h"
+#include "sock.h"
 
-plat_window eventWindow;
-static SRWLOCK callLock = SRWLOCK_INIT;
+enum { WM_SOCKET_EVENT = WM_USER + 1 };
 
-void plat_lock(void) { AcquireSRWLockExclusive(&callLock); }
-void plat_unlock(void) { ReleaseSRWLockExclusive(&callLock); }
+// ---- lock, time, waits
+
+static INIT_ONCE initOnce = INIT_ONCE_STATIC_INIT;
+static CRITICAL_SECTION callLock;
+static HANDLE signalEvent;                      // auto-reset
+
+static BOOL CALLBACK plat_init(PINIT_ONCE, PVOID, PVOID*)
+{
+    InitializeCriticalSection(&callLock);
+    signalEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    return TRUE;
+}
+
+static void plat_ensureInit(void)
+{
+    InitOnceExecuteOnce(&initOnce, plat_init, NULL, NULL);
+}
+
+void plat_lock(void)
+{
+    plat_ensureInit();
+    EnterCriticalSection(&callLock);
+}
+
+void plat_unlock(void)
+{
+    LeaveCriticalSection(&callLock);
+}
+
 void plat_sleep(int ms) { Sleep((DWORD)ms); }
+
+long long plat_milliseconds(void) { return (long long)GetTickCount64(); }
+
+void plat_waitSignal(int ms)
+{
+    plat_ensureInit();
+    if (signalEvent)
+        WaitForSingleObject(signalEvent, (DWORD)ms);
+    else
+        Sleep((DWORD)ms);
+}
+
+void plat_signal(void)
+{
+    plat_ensureInit();
+    if (signalEvent)
+        SetEvent(signalEvent);
+}
+
+// ---- event thread
+
+// The socket whose notifications count; messages still queued for a socket
+// that has been closed are dropped instead of being taken for the next one.
+static volatile SOCKET currentSocket = INVALID_SOCKET;
+
+static LRESULT CALLBACK eventWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        return 0;
+    case WM_CLOSE:
+        return 0;                                // the window stays
+    case WM_SOCKET_EVENT:
+        if ((SOCKET)wParam == currentSocket)
+            sock_onEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+static DWORD WINAPI eventThread(LPVOID)
+{
+    HINSTANCE instance = GetModuleHandleA(NULL);
+    WNDCLASSA windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.lpfnWndProc = eventWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = "ormiControl";
+    if (!RegisterClassA(&windowClass))
+        return 0;
+    HWND window = CreateWindowExA(0, "ormiControl", "ormiControl", 0, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, HWND_MESSAGE, NULL, instance, NULL);
+    if (!window)
+        return 0;
+    InterlockedExchangePointer((PVOID volatile*)&eventWindow, window);
+    MSG message;
+    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return (DWORD)message.wParam;
+}
+
+void plat_startEventThread(void)
+{
+    plat_ensureInit();
+    CreateThread(NULL, 0, eventThread, NULL, 0, NULL);
+}
+
+// ---- sockets
+
+int plat_socketsStart(int* major, int* minor)
+{
+    WSADATA data;
+    int result = WSAStartup(MAKEWORD(2, 0), &data);
+    if (result != 0)
+        return result;
+    *major = LOBYTE(data.wVersion);
+    *minor = HIBYTE(data.wVersion);
+    return 0;
+}
+
+void plat_socketsCleanup(void) { WSACleanup(); }
+
+plat_socket plat_socketCreate(void)
+{
+    return (plat_socket)socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+}
+
+int plat_socketSelect(plat_socket s, plat_window window)
+{
+    if (!window)
+        return WSAEINVAL;
+    currentSocket = (SOCKET)s;
+    if (WSAAsyncSelect((SOCKET)s, window, WM_SOCKET_EVENT, FD_READ | FD_CONNECT | FD_CLOSE) != 0) {
+        currentSocket = INVALID_SOCKET;
+        return WSAGetLastError();
+    }
+    return 0;
+}
+
+int plat_socketConnect(plat_socket s, uint32_t address, uint16_t port)
+{
+    struct sockaddr_in server;
+    ZeroMemory(&server, sizeof server);
+    server.sin_family = AF_INET;
+    server.sin_port = port;
+    server.sin_addr.s_addr = address;
+    if (connect((SOCKET)s, (const struct sockaddr*)&server, sizeof server) == 0)
+        return 0;
+    int error = WSAGetLastError();
+    return error == WSAEWOULDBLOCK ? 0 : error;
+}
+
+int plat_socketSend(plat_socket s, const char* data, int length)
+{
+    return send((SOCKET)s, data, length, 0);
+}
+
+int plat_socketRecv(plat_socket s, char* buffer, int size)
+{
+    return recv((SOCKET)s, buffer, size, 0);
+}
+
+int plat_socketClose(plat_socket s)
+{
+    if ((SOCKET)s == currentSocket)
+        currentSocket = INVALID_SOCKET;
+    return closesocket((SOCKET)s) == 0 ? 0 : -1;
+}
+
+int plat_socketWaitWritable(plat_socket s, int ms)
+{
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET((SOCKET)s, &writable);
+    FD_SET((SOCKET)s, &failed);
+    struct timeval limit = { ms / 1000, (ms % 1000) * 1000 };
+    int n = select(0, NULL, &writable, &failed, &limit);
+    if (n == SOCKET_ERROR || FD_ISSET((SOCKET)s, &failed))
+        return -1;
+    return n > 0 ? 1 : 0;
+}
+
+int plat_lastError(void) { return WSAGetLastError(); }
+
+int plat_wouldBlock(int error) { return error == WSAEWOULDBLOCK; }
+
+uint32_t plat_parseAddress(const char* text)
+{
+    return (uint32_t)inet_addr(text);
+}
+
+int plat_resolveHost(const char* name, uint32_t* address)
+{
+    struct hostent* found = gethostbyname(name);
+    if (!found)
+        return WSAGetLastError();
+    if (found->h_addrtype != AF_INET || found->h_length != 4 || !found->h_addr_list[0])
+        return WSANO_DATA;
+    memcpy(address, found->h_addr_list[0], 4);
+    return 0;
+}
+
+// ---- settings file
+
+int plat_currentDirectory(char* out, int size)
+{
+    if (size <= 0)
+        return 0;
+    DWORD n = GetCurrentDirectoryA((DWORD)size, out);
+    if (n == 0 || n >= (DWORD)size) {
+        out[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
+int plat_profileString(const char* path, const char* section, const char* key,
+                       const char* defaultText, char* out, int size)
+{
+    return (int)GetPrivateProfileStringA(section, key, defaultText, out, (DWORD)size, path);
+}
+
+int plat_profileInt(const char* path, const char* section, const char* key, int defaultValue)
+{
+    return (int)GetPrivateProfileIntA(section, key, defaultValue, path);
+}
+
+// ---- debug channel
+
+void plat_debugOutput(const char* text)
+{
+    OutputDebugStringA(text);
+}

@@ -1,0 +1,255 @@
+// The device transport: the one socket of the process, its notifications on
+// the event thread, the polling waits of the calling thread, one exchange,
+// and the header/body split of an answer.
+#include "sock.h"
+#include "debug.h"
+#include <atomic>
+#include <string.h>
+
+char responseText[4096];
+
+static plat_socket socketHandle = PLAT_INVALID_SOCKET;
+// Written by the event thread; rxBuffer is complete once closedByPeer is
+// seen set (release on store, acquire on load).
+static std::atomic<int> connected(0);
+static std::atomic<int> closedByPeer(0);
+static char rxBuffer[4096];
+static int rxLength;                            // event thread only
+static uint32_t serverAddress;                  // network byte order
+static uint16_t serverPort;                     // network byte order
+
+static char debugLine[256];                     // lines of the calling thread
+static char eventLine[256];                     // lines of the event thread
+
+int sock_open(plat_window window)
+{
+    int major = 0, minor = 0;
+    int result = plat_socketsStart(&major, &minor);
+    if (result != 0) {
+        debug_format(debugLine, sizeof debugLine, "WSAstartup error #%i\n", result);
+        return 0;
+    }
+    debug_format(debugLine, sizeof debugLine, "winsock v%d.%d started\n", major, minor);
+
+    socketHandle = plat_socketCreate();
+    if (socketHandle == PLAT_INVALID_SOCKET) {
+        debug_format(debugLine, sizeof debugLine, "Error during create socket #%i.\n", plat_lastError());
+        plat_socketsCleanup();
+        return 0;
+    }
+    int error = plat_socketSelect(socketHandle, window);
+    if (error != 0) {
+        debug_format(debugLine, sizeof debugLine, "WSASyncSelect error #%i\n", error);
+        sock_close();
+        return 0;
+    }
+    debug_print("socket created\n");
+    return 1;
+}
+
+// Leading decimal number (with optional blanks and sign), taken to 16 bits.
+static uint16_t sock_portNumber(const char* text)
+{
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    int negative = 0;
+    if (*text == '+' || *text == '-')
+        negative = *text++ == '-';
+    unsigned value = 0;
+    while (*text >= '0' && *text <= '9')
+        value = value * 10u + (unsigned)(*text++ - '0');
+    if (negative)
+        value = 0u - value;
+    return (uint16_t)value;
+}
+
+int sock_connect(char* address, char* port)
+{
+    // Only a prefix is a scheme; "http://" elsewhere belongs to the text.
+    if (strncmp(address, "http://", 7) == 0)
+        memmove(address, address + 7, strlen(address + 7) + 1);
+    char* colon = strchr(address, ':');
+    if (colon) {
+        size_t n = strlen(colon + 1);
+        if (n > 255)
+            n = 255;
+        memmove(port, colon + 1, n);
+        port[n] = 0;
+        *colon = 0;
+    }
+    debug_format(debugLine, sizeof debugLine, "address: %s, port: %s\n", address, port);
+
+    uint16_t number = sock_portNumber(port);
+    unsigned char networkOrder[2] = { (unsigned char)(number >> 8), (unsigned char)(number & 0xffu) };
+    memcpy(&serverPort, networkOrder, sizeof serverPort);
+    serverAddress = plat_parseAddress(address);
+    if (serverAddress == 0xffffffffu) {
+        // Also the dotted all-ones address: the parser cannot tell it apart.
+        int error = plat_resolveHost(address, &serverAddress);
+        if (error != 0) {
+            debug_format(debugLine, sizeof debugLine, "address error: %d\n", error);
+            sock_close();
+            return 0;
+        }
+    }
+    int error = plat_socketConnect(socketHandle, serverAddress, serverPort);
+    if (error != 0) {
+        debug_format(debugLine, sizeof debugLine, "connect error #%i\n", error);
+        sock_close();
+        return 0;
+    }
+    debug_format(debugLine, sizeof debugLine, "connecting %s ... \n", address);
+    return 1;
+}
+
+// Tests flag until it is set or timeout seconds have passed; a pause ends
+// early when the event thread signals a change.
+static int sock_waitFlag(std::atomic<int>* flag, int timeout)
+{
+    long long limit = timeout > 0 ? (long long)timeout * 1000 : 0;
+    long long start = plat_milliseconds();
+    while (!flag->load(std::memory_order_acquire)) {
+        long long left = limit - (plat_milliseconds() - start);
+        if (left <= 0)
+            return flag->load(std::memory_order_acquire);
+        plat_waitSignal(left < 10 ? (int)left : 10);
+    }
+    return 1;
+}
+
+int sock_sendBytes(const char* data, int length, int timeout)
+{
+    if (!sock_waitFlag(&connected, timeout))
+        return 0;
+    // The socket is non-blocking: hand over the rest for as long as it keeps
+    // accepting within the time-out, so that nothing is silently dropped.
+    int sent = 0;
+    int ok = length >= 0 && (data || length == 0);
+    long long limit = (long long)(timeout > 0 ? timeout : 1) * 1000;
+    long long progress = plat_milliseconds();
+    while (ok && sent < length) {
+        int n = plat_socketSend(socketHandle, data + sent, length - sent);
+        if (n > 0) {
+            sent += n;
+            progress = plat_milliseconds();
+            continue;
+        }
+        if (n < 0 && plat_wouldBlock(plat_lastError()) && plat_milliseconds() - progress < limit
+            && plat_socketWaitWritable(socketHandle, 10) >= 0)
+            continue;
+        ok = 0;
+        break;
+    }
+    debug_format(debugLine, sizeof debugLine, "sended %d bytes", sent);
+    return ok;
+}
+
+int sock_sendText(const char* text, int timeout)
+{
+    return sock_sendBytes(text, text ? (int)strlen(text) : 0, timeout);
+}
+
+int sock_waitResponse(char* out, int timeout)
+{
+    if (!sock_waitFlag(&closedByPeer, timeout))
+        return 0;
+    size_t n = strnlen(rxBuffer, sizeof rxBuffer - 1);
+    memcpy(out, rxBuffer, n);
+    out[n] = 0;
+    debug_format(debugLine, sizeof debugLine, "RX (len = %d):", (int)n);
+    debug_print(out);
+    return 1;
+}
+
+int sock_close(void)
+{
+    // Runs on either thread, so it formats into a buffer of its own.
+    char line[64];
+    if (plat_socketClose(socketHandle) != 0) {
+        debug_format(line, sizeof line, "Error during close socket #%i.\n", plat_lastError());
+        return 0;
+    }
+    // Never close the same handle twice: the number may belong to another
+    // socket by then.
+    socketHandle = PLAT_INVALID_SOCKET;
+    plat_socketsCleanup();
+    connected.store(0, std::memory_order_release);
+    closedByPeer.store(0, std::memory_order_release);
+    debug_print("socket closed\n");
+    return 1;
+}
+
+int sock_onEvent(int event, int error)
+{
+    switch (event) {
+    case PLAT_EVENT_CONNECT:
+        if (error == 0) {
+            rxLength = 0;
+            rxBuffer[0] = 0;
+            connected.store(1, std::memory_order_release);
+            debug_print("connected\n");
+            plat_signal();
+        } else {
+            debug_format(eventLine, sizeof eventLine, "connect error #%i\n", error);
+        }
+        break;
+    case PLAT_EVENT_READ:
+        if (error == 0) {
+            char piece[256];
+            int n = plat_socketRecv(socketHandle, piece, 254);
+            if (n > 0) {
+                piece[n] = 0;
+                // Text: a zero byte ends what this piece contributes; what does
+                // not fit the buffer is dropped.
+                int add = (int)strlen(piece);
+                int room = (int)sizeof rxBuffer - 1 - rxLength;
+                if (add > room)
+                    add = room;
+                memcpy(rxBuffer + rxLength, piece, (size_t)add);
+                rxLength += add;
+                rxBuffer[rxLength] = 0;
+            }
+        } else {
+            debug_format(eventLine, sizeof eventLine, "connect error #%i\n", error);
+            sock_close();
+        }
+        break;
+    case PLAT_EVENT_CLOSE:
+        connected.store(0, std::memory_order_release);
+        closedByPeer.store(1, std::memory_order_release);
+        debug_print("disconnected from server\n");
+        plat_signal();
+        break;
+    default:
+        break;
+    }
+    return 1;
+}
+
+const char* http_findBody(const char* text)
+{
+    if (!text)
+        return text;
+    size_t n = strlen(text);
+    // Positions up to n - 2 so that a blank line at the very end is found too.
+    for (size_t i = 0; i + 2 <= n; ++i) {
+        if (text[i] == '\n' && text[i + 1] == '\n')
+            return text + i + 2;
+        if (i + 4 <= n && text[i] == '\r' && text[i + 1] == '\n' && text[i + 2] == '\r' && text[i + 3] == '\n')
+            return text + i + 4;
+    }
+    return text;
+}
+
+int sock_exchange(const char* request, char* address, char* port, int timeout)
+{
+    responseText[0] = 0;
+    int ok = sock_open(eventWindow) && sock_connect(address, port);
+    if (ok)
+        ok = sock_sendText(request, timeout);
+    if (ok)
+        ok = sock_waitResponse(responseText, timeout);
+    if (!sock_close())
+        ok = 0;
+    return ok;
+}
