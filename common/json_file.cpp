@@ -15,6 +15,12 @@ int json_getBuffer(const char* path, char* outText, int outSize) {
     int c;
     // Stops at a zero byte as well: the text could not carry it.
     while (used < outSize - 1 && (c = fgetc(file)) != EOF && c != '\0') {
+        // CRLF arrives as a line feed on every platform, as text mode does on Windows.
+        if (c == '\r') {
+            int next = fgetc(file);
+            if (next == '\n') c = next;
+            else if (next != EOF) ungetc(next, file);
+        }
         if (!started && c != '{') continue;
         started = true;
         outText[used++] = (char)c;
