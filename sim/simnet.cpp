@@ -103,6 +103,21 @@ int simnet_accept(simnet_handle listener, int timeoutMs, simnet_handle* client) 
     return 1;
 }
 
+simnet_handle simnet_connect(const std::string& address, int port) {
+    sockaddr_in where;
+    std::memset(&where, 0, sizeof where);
+    where.sin_family = AF_INET;
+    where.sin_port = htons((unsigned short)port);
+    if (inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1) return simnet_invalid;
+    simnet_handle s = (simnet_handle)socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == simnet_invalid) return simnet_invalid;
+    if (connect(SIMNET_SOCK(s), (sockaddr*)&where, sizeof where) != 0) {
+        simnet_close(s);
+        return simnet_invalid;
+    }
+    return s;
+}
+
 int simnet_recv(simnet_handle socket, char* buffer, int size) {
     int n = (int)recv(SIMNET_SOCK(socket), buffer, size, 0);
     return n < 0 ? -1 : n;

@@ -18,6 +18,8 @@ int simnet_accept(simnet_handle listener, int timeoutMs, simnet_handle* client);
 int simnet_waitReadable(simnet_handle socket, int timeoutMs);
 // Bytes received, 0 when the peer has closed, -1 on error.
 int simnet_recv(simnet_handle socket, char* buffer, int size);
+// A blocking connect to address:port; simnet_invalid when refused.
+simnet_handle simnet_connect(const std::string& address, int port);
 bool simnet_sendAll(simnet_handle socket, const char* data, std::size_t length);
 void simnet_noDelay(simnet_handle socket);
 void simnet_shutdownSend(simnet_handle socket);

@@ -1,0 +1,132 @@
+// Fault modes of the simulated device, switched at start and at run time.
+#include <gtest/gtest.h>
+
+#include "sim_client.h"
+
+#include <chrono>
+#include <functional>
+
+namespace {
+
+const std::string hash = sim_hash("secret");
+
+std::string loginRequest() { return sim_getRequest("admin", hash, "login", "login"); }
+std::string configurationRequest() { return sim_getRequest("admin", hash, "configuration", "devicebase"); }
+
+struct FaultCase {
+    const char* fault;
+    std::function<std::string()> request;
+    int waitMs;
+    std::function<void(const sim_reply&, const std::string& healthy)> check;
+};
+
+TEST(SimFaults, EachModeMisbehavesAsNamed) {
+    sim_server* server = sim_start(sim_options());
+    ASSERT_NE(server, nullptr);
+    int port = sim_port(server);
+    const FaultCase cases[] = {
+        {"silent", loginRequest, 400,
+         [](const sim_reply& r, const std::string&) {
+             EXPECT_TRUE(r.connected);
+             EXPECT_TRUE(r.bytes.empty());
+             EXPECT_FALSE(r.closedByPeer);
+         }},
+        {"keep-open", loginRequest, 400,
+         [](const sim_reply& r, const std::string& healthy) {
+             EXPECT_EQ(r.bytes, healthy);
+             EXPECT_FALSE(r.closedByPeer);
+         }},
+        {"refuse", loginRequest, 2000,
+         [](const sim_reply& r, const std::string&) {
+             EXPECT_TRUE(r.connected);
+             EXPECT_TRUE(r.bytes.empty());
+             EXPECT_TRUE(r.closedByPeer);
+         }},
+        {"reset", configurationRequest, 2000,
+         [](const sim_reply& r, const std::string& healthy) {
+             EXPECT_TRUE(r.reset);
+             EXPECT_LT(r.bytes.size(), healthy.size());
+         }},
+        {"slow", configurationRequest, 3000,
+         [](const sim_reply& r, const std::string& healthy) {
+             EXPECT_EQ(r.bytes, healthy);
+             EXPECT_TRUE(r.closedByPeer);
+             EXPECT_GT(r.pieces, 5);
+         }},
+        {"huge", loginRequest, 2000,
+         [](const sim_reply& r, const std::string&) {
+             EXPECT_GT(r.bytes.size(), 4096u);
+             EXPECT_EQ(r.bytes.compare(0, 15, "HTTP/1.1 200 OK"), 0);
+             EXPECT_EQ(sim_body(r.bytes).compare(0, 9, "LOGIN OK\n"), 0);
+             EXPECT_NE(r.bytes.find("Content-Length: " + std::to_string(sim_body(r.bytes).size()) + "\r\n"),
+                       std::string::npos);
+             EXPECT_TRUE(r.closedByPeer);
+         }},
+        {"zero-byte", loginRequest, 2000,
+         [](const sim_reply& r, const std::string&) {
+             EXPECT_EQ(sim_body(r.bytes), std::string("LOGI\0N OK\n", 10));
+             EXPECT_TRUE(r.closedByPeer);
+         }},
+        {"no-blank-line", loginRequest, 2000,
+         [](const sim_reply& r, const std::string&) {
+             EXPECT_EQ(r.bytes,
+                       "HTTP/1.1 200 OK\r\nServer: ormi-sim\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
+                       "Connection: close\r\nLOGIN OK\n");
+         }},
+        {"crlf-json", configurationRequest, 2000,
+         [](const sim_reply& r, const std::string& healthy) {
+             std::string body = sim_body(r.bytes);
+             std::string expected;
+             for (char c : sim_body(healthy)) expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+             EXPECT_EQ(body, expected);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        sim_setFault(server, "");
+        std::string healthy = sim_exchange(port, c.request()).bytes;
+        ASSERT_EQ(healthy.compare(0, 15, "HTTP/1.1 200 OK"), 0);
+        sim_setFault(server, c.fault);
+        c.check(sim_exchange(port, c.request(), c.waitMs), healthy);
+    }
+    // Healed at run time.
+    sim_setFault(server, "");
+    EXPECT_NE(sim_exchange(port, loginRequest()).bytes.find("LOGIN OK"), std::string::npos);
+    sim_stop(server);
+}
+
+TEST(SimFaults, CrlfJsonLeavesPlainAnswersAlone) {
+    sim_options options;
+    options.fault = "crlf-json";
+    sim_server* server = sim_start(options);
+    EXPECT_EQ(sim_body(sim_exchange(sim_port(server), loginRequest()).bytes), "LOGIN OK\n");
+    sim_stop(server);
+}
+
+TEST(SimFaults, StopReturnsPromptlyWhileClientsAreHeld) {
+    for (const char* fault : {"silent", "keep-open"}) {
+        sim_options options;
+        options.fault = fault;
+        sim_server* server = sim_start(options);
+        simnet_handle s = simnet_connect("127.0.0.1", sim_port(server));
+        ASSERT_NE(s, simnet_invalid);
+        std::string request = loginRequest();
+        simnet_sendAll(s, request.data(), request.size());
+        sim_sleepMs(100);
+        auto start = std::chrono::steady_clock::now();
+        sim_stop(server);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << fault;
+        simnet_close(s);
+    }
+}
+
+TEST(SimFaults, OutputDelayAppliesToEveryAnswer) {
+    sim_server* server = sim_start(sim_options());
+    sim_setOutputDelay(server, 300);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(sim_exchange(sim_port(server), loginRequest()).bytes.find("LOGIN OK"), std::string::npos);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    sim_stop(server);
+}
+
+}  // namespace

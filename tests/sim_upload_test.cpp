@@ -1,0 +1,205 @@
+// Package upload, installation and reboot of the simulated device.
+#include <gtest/gtest.h>
+
+#include "sim_client.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+const std::string hash = sim_hash("secret");
+
+struct Device {
+    sim_server* server = nullptr;
+    explicit Device(const sim_options& options = sim_options()) { server = sim_start(options); }
+    ~Device() { sim_stop(server); }
+    std::string send(const std::string& request, int waitMs = 3000) {
+        return sim_exchange(sim_port(server), request, waitMs).bytes;
+    }
+    std::string upload(const std::string& name, const std::string& data, const std::string& password = hash) {
+        return send(sim_uploadRequest(password, name, data), 10000);
+    }
+    std::string values() { return sim_body(send(sim_getRequest("admin", hash, "values", "devicebase"))); }
+    std::string writeConfiguration(const std::string& text) {
+        return send(sim_setRequest("admin", hash, "configuration", "devicebase", text));
+    }
+};
+
+// Zero bytes, CR LF pairs and a line that looks like the separator all
+// belong to the package.
+std::string trickyPackage() {
+    std::string data("BZh91AY&SY\0\0\x01\xff", 14);
+    data += "\r\n\n" + sim_separator() + "\n";
+    data += std::string("\0\n-----", 7);
+    data += "\n";
+    return data;
+}
+
+std::string configurationWith(const std::string& install, const std::string& reboot) {
+    return "{\n\t\"package_version\":\"2.1.0\",\n\t\"install_component\":" + install + ",\n\t\"reboot\":" + reboot + "\n}";
+}
+
+TEST(SimUpload, PackageIsRecordedAndStoredByteExact) {
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / "ormi_sim_store_test";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    sim_options options;
+    options.storeDir = dir.string();
+    Device device(options);
+    struct { const char* name; std::string data; } cases[] = {
+        {"fw_ormi_2.1.0.bz2", trickyPackage()},
+        {"empty_ormi_.bz2", ""},
+        {"one_ormim_m.bz2", "\n"},
+    };
+    for (const auto& c : cases) {
+        std::string answer = device.upload(c.name, c.data);
+        EXPECT_EQ(sim_statusLine(answer), "HTTP/1.1 200 OK") << c.name;
+        sim_upload got = sim_lastUpload(device.server);
+        EXPECT_EQ(got.fileName, c.name);
+        EXPECT_EQ(got.data, c.data) << c.name;
+        EXPECT_EQ(got.size, c.data.size()) << c.name;
+        EXPECT_EQ(got.md5, sim_hash(c.data)) << c.name;
+        EXPECT_TRUE(got.passwordOk) << c.name;
+        std::ifstream file(dir / c.name, std::ios::binary);
+        std::string stored((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(stored, c.data) << c.name;
+        EXPECT_NE(sim_body(answer).find("size: " + std::to_string(c.data.size()) + "\n"), std::string::npos);
+    }
+    EXPECT_EQ(sim_lastUpload(device.server).md5, "68b329da9893e34099c7d8ad5cb9c940");  // md5 of "\n"
+    sim_stop(device.server);
+    device.server = nullptr;
+    std::filesystem::remove_all(dir);
+}
+
+TEST(SimUpload, FileNameCannotLeaveTheStoreDirectory) {
+    std::filesystem::path root = std::filesystem::temp_directory_path() / "ormi_sim_escape_test";
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root / "store");
+    sim_options options;
+    options.storeDir = (root / "store").string();
+    Device device(options);
+    EXPECT_EQ(sim_statusLine(device.upload("../evil.bz2", "x")), "HTTP/1.1 200 OK");
+    EXPECT_FALSE(std::filesystem::exists(root / "evil.bz2"));
+    EXPECT_TRUE(std::filesystem::exists(root / "store" / "evil.bz2"));
+    sim_stop(device.server);
+    device.server = nullptr;
+    std::filesystem::remove_all(root);
+}
+
+TEST(SimUpload, WrongPasswordIsRecordedButRefused) {
+    Device device;
+    std::string answer = device.upload("fw_ormi_.bz2", "abc", sim_hash("guess"));
+    EXPECT_EQ(sim_statusLine(answer), "HTTP/1.1 403 Forbidden");
+    EXPECT_EQ(answer.find("OK"), std::string::npos);
+    sim_upload got = sim_lastUpload(device.server);
+    EXPECT_EQ(got.data, "abc");
+    EXPECT_FALSE(got.passwordOk);
+    // A refused package is not installed.
+    device.writeConfiguration(configurationWith("\"package\"", "false"));
+    EXPECT_NE(device.values().find("\"state\": \"error\""), std::string::npos);
+}
+
+TEST(SimUpload, MethodTwoUploadNeedsAFreshTan) {
+    sim_options options;
+    options.loginMethod = 2;
+    Device device(options);
+    std::string tan = sim_body(device.send(sim_getRequest("admin", hash, "single_id", "login")));
+    EXPECT_EQ(sim_statusLine(device.upload("a.bz2", "1", sim_hash("secret" + tan))), "HTTP/1.1 200 OK");
+    EXPECT_EQ(sim_statusLine(device.upload("a.bz2", "1", sim_hash("secret" + tan))), "HTTP/1.1 403 Forbidden");
+}
+
+TEST(SimUpload, BodyWithoutPackagePartIsRefused) {
+    Device device;
+    std::string body = sim_separator() + "\nContent-Disposition: form-data; name=\"password\"\n\n" + hash + "\n" +
+                       sim_separator() + "\n";
+    std::string request = "POST /cgi-bin/setUpdateFileToServer.cgi HTTP/1.1\nContent-Length: " +
+                          std::to_string(body.size()) + "\n\n" + body;
+    EXPECT_EQ(sim_statusLine(device.send(request)), "HTTP/1.1 400 Bad Request");
+    EXPECT_EQ(sim_statusLine(device.send("POST /cgi-bin/setUpdateFileToServer.cgi HTTP/1.1\nContent-Length: 3\n\nabc")),
+              "HTTP/1.1 400 Bad Request");
+    EXPECT_TRUE(sim_lastUpload(device.server).fileName.empty());
+}
+
+TEST(SimUpload, AnswerDelayHoldsBackOnlyTheAnswer) {
+    sim_options options;
+    options.answerDelayMs = 600;
+    Device device(options);
+    auto start = std::chrono::steady_clock::now();
+    std::string answer = device.upload("a.bz2", "data");
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(sim_statusLine(answer), "HTTP/1.1 200 OK");
+    EXPECT_GE(took, std::chrono::milliseconds(600));
+    EXPECT_EQ(sim_lastUpload(device.server).data, "data");
+}
+
+TEST(SimUpload, TenMegabytePackageIsTakenQuickly) {
+    Device device;
+    std::string data(10000000 - 700, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = (char)(i * 131 % 251);
+    auto start = std::chrono::steady_clock::now();
+    std::string answer = device.upload("big_ormi_.bz2", data);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(sim_statusLine(answer), "HTTP/1.1 200 OK");
+    EXPECT_LT(took, std::chrono::seconds(8));
+    sim_upload got = sim_lastUpload(device.server);
+    EXPECT_EQ(got.size, data.size());
+    EXPECT_EQ(got.md5, sim_hash(data));
+}
+
+TEST(SimInstall, ReportsRunForEachPollThenFinishes) {
+    sim_options options;
+    options.installPolls = 2;
+    Device device(options);
+    device.upload("fw_ormi_2.1.0.bz2", "pkg");
+    std::string text = configurationWith("\"package\"", "false");
+    EXPECT_EQ(sim_body(device.writeConfiguration(text)), "OK\n");
+    EXPECT_EQ(sim_configuration(device.server), text);
+    const char* expected[][2] = {
+        {"run", "installing fw_ormi_2.1.0.bz2: step 1 of 2"},
+        {"run", "installing fw_ormi_2.1.0.bz2: step 2 of 2"},
+        {"finished", "installation of fw_ormi_2.1.0.bz2 finished"},
+        {"finished", "installation of fw_ormi_2.1.0.bz2 finished"},
+    };
+    for (const auto& e : expected) {
+        std::string body = device.values();
+        EXPECT_NE(body.find("\"state\": \"" + std::string(e[0]) + "\""), std::string::npos) << body;
+        EXPECT_NE(body.find("\"content\": \"" + std::string(e[1]) + "\""), std::string::npos) << body;
+    }
+    // Done: the request is cleared, so writing the text back does not install again.
+    EXPECT_EQ(sim_configuration(device.server), configurationWith("\"none\"", "false"));
+}
+
+TEST(SimInstall, WithoutUploadedPackageFailsWithAClearText) {
+    Device device;
+    device.writeConfiguration(configurationWith("\"package\"", "false"));
+    std::string body = device.values();
+    EXPECT_NE(body.find("\"state\": \"error\""), std::string::npos) << body;
+    EXPECT_NE(body.find("\"content\": \"installation failed: no package uploaded\""), std::string::npos) << body;
+}
+
+TEST(SimReboot, DeviceIsAbsentForTheRebootTimeThenBackWithRebootFalse) {
+    sim_options options;
+    options.rebootSeconds = 1;
+    Device device(options);
+    for (const char* flag : {"\"true\"", "true"}) {
+        std::string answer = device.writeConfiguration(configurationWith("\"none\"", flag));
+        EXPECT_EQ(sim_body(answer), "OK\n") << flag;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(sim_exchange(sim_port(device.server), "").connected) << flag;
+        bool back = false;
+        while (!back && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+            sim_sleepMs(50);
+            back = sim_exchange(sim_port(device.server), sim_getRequest("admin", hash, "login", "login"))
+                       .bytes.find("LOGIN OK") != std::string::npos;
+        }
+        auto absent = std::chrono::steady_clock::now() - start;
+        EXPECT_TRUE(back) << flag;
+        EXPECT_GE(absent, std::chrono::milliseconds(900)) << flag;
+        EXPECT_EQ(sim_configuration(device.server), configurationWith("\"none\"", "false")) << flag;
+    }
+}
+
+}  // namespace
