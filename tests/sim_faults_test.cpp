@@ -44,8 +44,12 @@ TEST(SimFaults, EachModeMisbehavesAsNamed) {
          }},
         {"reset", configurationRequest, 2000,
          [](const sim_reply& r, const std::string& healthy) {
-             EXPECT_TRUE(r.reset);
+             EXPECT_TRUE(r.closedByPeer);
              EXPECT_LT(r.bytes.size(), healthy.size());
+#ifndef _WIN32
+             // Wine's recv reports a reset as an orderly end; Linux tells them apart.
+             EXPECT_TRUE(r.reset);
+#endif
          }},
         {"slow", configurationRequest, 3000,
          [](const sim_reply& r, const std::string& healthy) {
