@@ -52,10 +52,10 @@ char* skipBlanks(char* p) {
 
 // Converts the run [start, start+length) only: converting from the cursor
 // would let the C library read an exponent or a hex prefix the token does
-// not include.
+// not include. -1: refused; otherwise the callback's verdict.
 int numberToken(json_parser* parser, char* start, int length, int dots) {
     char run[NUMBER_RUN_SIZE];
-    if (length >= NUMBER_RUN_SIZE) return 0;
+    if (length >= NUMBER_RUN_SIZE) return -1;
     memcpy(run, start, length);
     run[length] = '\0';
     if (dots == 1) {
@@ -65,14 +65,12 @@ int numberToken(json_parser* parser, char* start, int length, int dots) {
         if (d > FLT_MAX) f = HUGE_VALF;
         else if (d < -FLT_MAX) f = -HUGE_VALF;
         else f = (float)d;
-        if (callbacks.floatValue && !callbacks.floatValue(parser->user, f)) return 0;
-    } else {
-        long long v = strtoll(run, nullptr, 10);
-        if (v > INT_MAX) v = INT_MAX;
-        if (v < INT_MIN) v = INT_MIN;
-        if (callbacks.intValue && !callbacks.intValue(parser->user, (int)v)) return 0;
+        return callbacks.floatValue ? callbacks.floatValue(parser->user, f) : 1;
     }
-    return 1;
+    long long v = strtoll(run, nullptr, 10);
+    if (v > INT_MAX) v = INT_MAX;
+    if (v < INT_MIN) v = INT_MIN;
+    return callbacks.intValue ? callbacks.intValue(parser->user, (int)v) : 1;
 }
 
 } // namespace
@@ -129,16 +127,17 @@ int json_parse(json_parser* parser, char* text, int length) {
         parser->cursor = skipBlanks(parser->cursor);
         char* p = parser->cursor;
         int count = 1;
+        int go = 1;   // the callback's verdict; broken tokens return at once
         switch (json_tokenType(parser->remaining, p)) {
         case JSON_TOKEN_TRUE:
         case JSON_TOKEN_FALSE: {
             int value = (*p == 't');
-            if (callbacks.boolValue && !callbacks.boolValue(parser->user, value)) return 0;
+            if (callbacks.boolValue) go = callbacks.boolValue(parser->user, value);
             count = value ? 4 : 5;
             break;
         }
         case JSON_TOKEN_NULL:
-            if (callbacks.nullValue && !callbacks.nullValue(parser->user)) return 0;
+            if (callbacks.nullValue) go = callbacks.nullValue(parser->user);
             count = 4;
             break;
         case JSON_TOKEN_COLON:
@@ -153,7 +152,7 @@ int json_parse(json_parser* parser, char* text, int length) {
             parser->depth++;
             parser->stack[parser->depth] = object ? JSON_ENTRY_OBJECT_NEW : JSON_ENTRY_ARRAY;
             json_eventCallback cb = object ? callbacks.objectStart : callbacks.arrayStart;
-            if (cb && !cb(parser->user)) return 0;
+            if (cb) go = cb(parser->user);
             break;
         }
         case JSON_TOKEN_OBJECT_END:
@@ -162,7 +161,7 @@ int json_parse(json_parser* parser, char* text, int length) {
             if (parser->depth <= 0) return 0;
             parser->depth--;
             json_eventCallback cb = (*p == '}') ? callbacks.objectEnd : callbacks.arrayEnd;
-            if (cb && !cb(parser->user)) return 0;
+            if (cb) go = cb(parser->user);
             break;
         }
         case JSON_TOKEN_NUMBER: {
@@ -174,7 +173,8 @@ int json_parse(json_parser* parser, char* text, int length) {
                 ++q;
             }
             count = (int)(q - p);
-            if (!numberToken(parser, p, count, dots)) return 0;
+            go = numberToken(parser, p, count, dots);
+            if (go < 0) return 0;
             break;
         }
         case JSON_TOKEN_STRING: {
@@ -200,15 +200,19 @@ int json_parse(json_parser* parser, char* text, int length) {
                 isKey = true;
             }
             json_textCallback cb = isKey ? callbacks.key : callbacks.stringValue;
-            if (cb && !cb(parser->user, content, textLength)) return 0;
+            if (cb) go = cb(parser->user, content, textLength);
             count = textLength + 2;
             break;
         }
         default: // end of text, lone minus, invalid character
             return 0;
         }
+        // A token whose callback stopped the parse is still consumed, so that
+        // a further json_parse goes on with the next token: a string cannot be
+        // read twice, its closing quote is already gone.
         parser->remaining -= count;
         parser->cursor = p + count;
+        if (!go) return 0;
         if (parser->remaining <= 0) return 1;
     }
 }

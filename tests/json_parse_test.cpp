@@ -183,20 +183,31 @@ TEST(JsonParse, EndsWithOneWhenTheCountRunsOut)
     EXPECT_EQ("", parse("{\"a\":1}", 0).log);
 }
 
-TEST(JsonParse, ContinuesWhereACallbackStoppedIt)
+TEST(JsonParse, ContinuesAfterTheTokenThatStoppedIt)
 {
-    registerRecorder();
-    std::string text = "{\"a\":1,\"b\":\"x\"}";
-    Recorder recorder;
-    recorder.stopAt = 2;   // the integer
-    json_parser parser;
-    json_parserInit(&parser, &recorder);
-    EXPECT_EQ(0, json_parse(&parser, &text[0], (int)text.size()));
-    EXPECT_EQ("{ K:a I1", recorder.log);
-    // The stopped token is read again; the string after it is still a key.
-    recorder.stopAt = -1;
-    EXPECT_EQ(1, json_parse(&parser, nullptr, 0));
-    EXPECT_EQ("{ K:a I1 I1 K:b S:x }", recorder.log);
+    struct {
+        const char* name;
+        int stopAt;
+        const char* first;
+    } cases[] = {
+        {"stopped at a key", 1, "{ K:a"},
+        {"stopped at an integer", 2, "{ K:a I1"},
+        {"stopped at a string value", 4, "{ K:a I1 K:b S:x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        registerRecorder();
+        std::string text = "{\"a\":1,\"b\":\"x\",\"c\":2}";
+        Recorder recorder;
+        recorder.stopAt = c.stopAt;
+        json_parser parser;
+        json_parserInit(&parser, &recorder);
+        EXPECT_EQ(0, json_parse(&parser, &text[0], (int)text.size()));
+        EXPECT_EQ(c.first, recorder.log);
+        recorder.stopAt = -1;
+        EXPECT_EQ(1, json_parse(&parser, nullptr, 0));
+        EXPECT_EQ("{ K:a I1 K:b S:x K:c I2 }", recorder.log);
+    }
 }
 
 TEST(JsonParse, EmptySlotsPassEventsOver)

@@ -117,7 +117,9 @@ TEST(JsonSetValue, RefusesAResultThatWouldNotFit)
 
     // A text without its zero byte inside textSize is not walked at all.
     char text[] = "\"a\": 1\n";
+    testing::internal::CaptureStdout();
     EXPECT_EQ(-1, json_setValue(text, (int)strlen(text), "a", "2"));
+    EXPECT_EQ("Fehler json_setValue():  JSON-String defekt\n", testing::internal::GetCapturedStdout());
     EXPECT_EQ(-1, json_setValue(nullptr, 10, "a", "2"));
     EXPECT_EQ(-1, json_setValue(text, 0, "a", "2"));
     EXPECT_EQ(-1, json_setValue(text, sizeof text, nullptr, "2"));
