@@ -1,10 +1,140 @@
-// The four update steps run from the main window. Only the hand-over of the
-// connection fields to the settings file is in place; the device steps are
-// hooks that do nothing yet.
+// The four update steps run from the main window: check the connection and
+// read the device, choose and upload a package, install it, reboot. Every
+// call into the control library goes through one lock, because the library
+// keeps one connection and one answer buffer for the whole process.
 #include "updater.h"
 #include "resource.h"
+#include "jsonformat.h"
 
-extern HWND addressField, userField, passwordField;
+#include "file.h"
+#include "json.h"
+
+#include <commctrl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+extern HWND addressField, userField, passwordField, checkStatusField, packageNameField,
+    loadStatusField, deviceField, installStatusField, rebootStatusField;
+extern HWND loadProgress, installProgress, rebootProgress;
+
+enum {
+    TIMER_UPLOAD = 1,
+    TIMER_INSTALL = 2,
+    TIMER_REBOOT = 3,
+    UPLOAD_POLL_MS = 1500,
+    INSTALL_POLL_MS = 1500,
+    REBOOT_TICK_MS = 1000,
+    REBOOT_TICKS = 80,
+    INSTALL_PAUSE_MS = 500,
+    MEMBER_TEXT_SIZE = 256,
+    THREAD_TEXT_SIZE = 600,
+};
+
+static const char workflowCaption[] = "ORMI updater";
+static const char packageFilter[] = "Packages (*.bz2)\0*.bz2\0Alle Dateien (*.*)\0*.*\0";
+
+static char deviceBaseCopy[JSON_FORMAT_SIZE];
+static char deviceTypeTag[PACKAGE_TAG_SIZE];
+static char versionSuffix[PACKAGE_TAG_SIZE];
+// The dialog fills both with up to FILE_PATH_SIZE bytes.
+static char packageName[FILE_PATH_SIZE];
+static char packagePath[FILE_PATH_SIZE];
+static DWORD packageSize;
+static char *packageBuffer;
+static signed char rebootTicks;
+
+struct UploadRecord {
+    char name[FILE_PATH_SIZE];
+    int length;
+};
+static UploadRecord uploadRecord;
+
+// Where an upload stands; written by the upload thread, read by timer 1.
+enum UploadPhase {
+    UPLOAD_IDLE,
+    UPLOAD_SENDING,    // the thread is inside sendUpdateFile
+    UPLOAD_WAITING,    // sent, the answer is polled with sendUpdateFileResp
+    UPLOAD_ANSWERED,   // sendUpdateFile already received the answer
+    UPLOAD_FAILING,    // not sent; the thread's message is still open
+    UPLOAD_FAILED,     // not sent; the message has been confirmed
+};
+static volatile LONG uploadPhase = UPLOAD_IDLE;
+
+static CRITICAL_SECTION libraryLock;
+static bool libraryLockReady;
+
+// Commands and ticks run on the window thread, which makes the first use
+// happen before the upload thread exists.
+static void ensureLibraryLock(void)
+{
+    if (!libraryLockReady) {
+        InitializeCriticalSection(&libraryLock);
+        libraryLockReady = true;
+    }
+}
+
+static void debugLine(const char *text)
+{
+    OutputDebugStringA(text);
+    OutputDebugStringA("\n");
+}
+
+static void warn(const char *text)
+{
+    MessageBoxA(mainWindow, text, workflowCaption, MB_OK | MB_ICONWARNING);
+}
+
+static void enableButton(int id, BOOL enable)
+{
+    EnableWindow(GetDlgItem(mainWindow, id), enable);
+}
+
+static void setPhase(LONG phase)
+{
+    InterlockedExchange(&uploadPhase, phase);
+}
+
+static LONG currentPhase(void)
+{
+    return InterlockedCompareExchange(&uploadPhase, 0, 0);
+}
+
+static int uploadInProgress(void)
+{
+    LONG phase = currentPhase();
+    return phase == UPLOAD_SENDING || phase == UPLOAD_WAITING || phase == UPLOAD_FAILING;
+}
+
+enum FetchResult { FETCH_NO_ANSWER, FETCH_OK, FETCH_TOO_LONG };
+
+// The library's text is valid only until its next call, so it is copied
+// while the lock is still held.
+static int fetchValue(const char *type, const char *module, const char *key, char *out,
+                      int size)
+{
+    out[0] = '\0';
+    EnterCriticalSection(&libraryLock);
+    const char *answer = controlLibrary.getValue(type, module, key);
+    int result = FETCH_NO_ANSWER;
+    if (answer != NULL) {
+        size_t length = strlen(answer);
+        result = length < (size_t)size ? FETCH_OK : FETCH_TOO_LONG;
+        if (length >= (size_t)size)
+            length = (size_t)size - 1;
+        memcpy(out, answer, length);
+        out[length] = '\0';
+    }
+    LeaveCriticalSection(&libraryLock);
+    return result;
+}
+
+static void storeValue(const char *type, const char *module, const char *key, const char *value)
+{
+    EnterCriticalSection(&libraryLock);
+    controlLibrary.setValue(type, module, key, value);
+    LeaveCriticalSection(&libraryLock);
+}
 
 // Non-empty fields go to the settings file, where the library reads them.
 static void writeFieldSetting(HWND field, const char *section, const char *key)
@@ -16,19 +146,319 @@ static void writeFieldSetting(HWND field, const char *section, const char *key)
 
 void workflow_check(void)
 {
+    ensureLibraryLock();
+    enableButton(IDC_CHECK, FALSE);
     writeFieldSetting(addressField, "IP", "ip_address");
     writeFieldSetting(userField, "LOGIN", "username");
     writeFieldSetting(passwordField, "LOGIN", "password");
-    // Hook: connection check and its status follow with the workflow.
+    EnterCriticalSection(&libraryLock);
+    int result = controlLibrary.checkConnection();
+    LeaveCriticalSection(&libraryLock);
+    if (result == 1) {
+        SetWindowTextA(checkStatusField, "OK");
+        SendMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(IDM_READ_DEVICE, 0), 0);
+    } else {
+        SetWindowTextA(checkStatusField, "ERROR");
+        enableButton(IDC_CHECK, TRUE);
+    }
 }
 
-// Hooks for the device steps; each does nothing yet.
-void workflow_readDevice(void) {}
-void workflow_choosePackage(void) {}
-void workflow_load(void) {}
-void workflow_install(void) {}
-void workflow_reboot(void) {}
-void workflow_timer(UINT_PTR) {}
+// Brings the device's configuration into one-member-per-line form, the form
+// in which json_setValue edits it, and writes it back. A text that would
+// have to be cut is not written at all.
+static void repairDeviceBase(void)
+{
+    static char answer[JSON_FORMAT_SIZE + 1];
+    static char work[JSON_FORMAT_SIZE];
+    int fetched = fetchValue("configuration", "devicebase", "", answer, sizeof answer);
+    if (fetched == FETCH_NO_ANSWER)
+        return;
+    int result = fetched == FETCH_TOO_LONG ? (int)DEVICEBASE_TOO_LONG
+                                           : formatDeviceBase(answer, work, sizeof work);
+    if (result == DEVICEBASE_NO_OBJECT) {
+        debugLine("---> devicebase corrupted");
+        return;
+    }
+    if (result == DEVICEBASE_TOO_LONG) {
+        debugLine("---> devicebase too long, not written");
+        return;
+    }
+    storeValue("configuration", "devicebase", "", work);
+    debugLine("---> devicebase corrected");
+    memcpy(deviceBaseCopy, work, sizeof deviceBaseCopy);
+}
 
-// Releases what the steps hold when the window closes (nothing yet).
-void workflow_release(void) {}
+void workflow_readDevice(void)
+{
+    ensureLibraryLock();
+    repairDeviceBase();
+    char version[PACKAGE_TAG_SIZE];
+    if (fetchValue("configuration", "devicebase", "package_version", version, sizeof version) ==
+        FETCH_NO_ANSWER) {
+        warn("Sorry. Mit der vorhandenen Firmware kann kein Package geladen werden.");
+        return;
+    }
+    splitPackageVersion(version, deviceTypeTag, sizeof deviceTypeTag, versionSuffix,
+                        sizeof versionSuffix);
+    snprintf(messageText, MESSAGE_TEXT_SIZE,
+             strcmp(deviceTypeTag, "_ormi_") == 0 ? "ORMI, Version %s" : "ORMI-M, Version %s",
+             version);
+    SetWindowTextA(deviceField, messageText);
+    enableButton(IDC_CHECK, TRUE);
+}
+
+void workflow_choosePackage(void)
+{
+    initFileDialog(mainWindow, packageFilter);
+    openFileDialog(mainWindow, packagePath, packageName);
+    debugLine(packageName);
+    debugLine(packagePath);
+    SetWindowTextA(packageNameField, packageName);
+}
+
+// Ends step 2 on the window thread: timer, bar and button belong to it.
+static void endUpload(const char *status)
+{
+    KillTimer(mainWindow, TIMER_UPLOAD);
+    SetWindowTextA(loadStatusField, status);
+    ShowWindow(loadProgress, SW_HIDE);
+    enableButton(IDC_LOAD, TRUE);
+    setPhase(UPLOAD_IDLE);
+}
+
+static DWORD WINAPI uploadThread(LPVOID parameter)
+{
+    const UploadRecord *record = (const UploadRecord *)parameter;
+    char text[THREAD_TEXT_SIZE];
+    snprintf(text, sizeof text, "send UpdateFile %s with len = %d", record->name, record->length);
+    debugLine(text);
+    EnterCriticalSection(&libraryLock);
+    int result =
+        controlLibrary.sendUpdateFile("update", record->name, packageBuffer, record->length);
+    LeaveCriticalSection(&libraryLock);
+    if (result == -1) {
+        // Ticks wait while the message is open; the load can be repeated
+        // once it is confirmed.
+        setPhase(UPLOAD_FAILING);
+        snprintf(text, sizeof text, "Beim Laden der Datei %s ist ein Fehler aufgetreten!",
+                 record->name);
+        if (IsWindow(mainWindow))
+            MessageBoxA(mainWindow, text, workflowCaption, MB_OK | MB_ICONWARNING);
+        setPhase(UPLOAD_FAILED);
+    } else {
+        setPhase(result == 1 ? UPLOAD_ANSWERED : UPLOAD_WAITING);
+    }
+    // A tick at once, so that the window thread ends or polls the step
+    // without waiting out the interval.
+    PostMessageA(mainWindow, WM_TIMER, TIMER_UPLOAD, 0);
+    return 0;
+}
+
+static void releasePackage(void)
+{
+    free(packageBuffer);
+    packageBuffer = NULL;
+}
+
+// 1 when the whole file is in packageBuffer.
+static int readPackage(void)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD size = 0;
+    if (!OpenFileX(packagePath, &file, &size)) {
+        if (file != INVALID_HANDLE_VALUE)
+            closeFileX(file);
+        return 0;
+    }
+    packageSize = size;
+    snprintf(messageText, MESSAGE_TEXT_SIZE, "len file: %d", (int)size);
+    debugLine(messageText);
+    // The library takes a signed 32-bit length.
+    releasePackage();
+    packageBuffer = size <= 0x7fffffff ? (char *)malloc(size > 0 ? size : 1) : NULL;
+    if (packageBuffer == NULL) {
+        closeFileX(file);
+        return 0;
+    }
+    DWORD countRead = 0;
+    int state = readFileX(file, packageBuffer, size, &countRead);
+    snprintf(messageText, MESSAGE_TEXT_SIZE, "len readed: %d, state: %d", (int)countRead, state);
+    debugLine(messageText);
+    closeFileX(file);
+    // Part of a package must never reach the device.
+    if (!state || countRead != size) {
+        releasePackage();
+        return 0;
+    }
+    return 1;
+}
+
+void workflow_load(void)
+{
+    ensureLibraryLock();
+    // The thread still reads the record and the buffer.
+    if (uploadInProgress())
+        return;
+    snprintf(messageText, MESSAGE_TEXT_SIZE, "type = %s, version = %s", deviceTypeTag,
+             versionSuffix);
+    debugLine(messageText);
+    if (strstr(packageName, deviceTypeTag) == NULL) {
+        warn(strcmp(deviceTypeTag, "_ormi_") == 0
+                 ? "Das Gerät ist vom Typ ORMI. Das Package muss dazu passen."
+                 : "Das Gerät ist vom Typ ORMI-M. Das Package muss dazu passen.");
+        return;
+    }
+    if (strstr(packageName, versionSuffix) == NULL) {
+        snprintf(messageText, MESSAGE_TEXT_SIZE,
+                 "Der ORMI/ORMI-M hat die Version %s. Das Package muss dazu passen.",
+                 versionSuffix);
+        warn(messageText);
+        return;
+    }
+    debugLine("loading");
+    if (!readPackage())
+        return;
+    memcpy(uploadRecord.name, packageName, sizeof uploadRecord.name);
+    uploadRecord.length = (int)packageSize;
+    setPhase(UPLOAD_SENDING);
+    HANDLE thread = CreateThread(NULL, 0, uploadThread, &uploadRecord, 0, NULL);
+    if (thread == NULL) {
+        setPhase(UPLOAD_IDLE);
+        return;
+    }
+    CloseHandle(thread);
+    ShowWindow(loadProgress, SW_SHOW);
+    enableButton(IDC_LOAD, FALSE);
+    SetTimer(mainWindow, TIMER_UPLOAD, UPLOAD_POLL_MS, NULL);
+    SetWindowTextA(loadStatusField, "wird geladen ...");
+}
+
+static void uploadTick(void)
+{
+    switch (currentPhase()) {
+    case UPLOAD_ANSWERED:
+        endUpload("OK");
+        return;
+    case UPLOAD_FAILED:
+        endUpload("ERROR");
+        return;
+    case UPLOAD_WAITING:
+        break;
+    default:
+        // Still sending, or the failure message is open: nothing to poll.
+        return;
+    }
+    if (!TryEnterCriticalSection(&libraryLock))
+        return;
+    int result = controlLibrary.sendUpdateFileResp();
+    LeaveCriticalSection(&libraryLock);
+    if (result == 1) {
+        endUpload("OK");
+    } else {
+        SetWindowTextA(loadStatusField, "wird geladen ...");
+        enableButton(IDC_LOAD, FALSE);
+    }
+}
+
+void workflow_install(void)
+{
+    ensureLibraryLock();
+    static char text[JSON_FORMAT_SIZE];
+    ShowWindow(installProgress, SW_SHOW);
+    int fetched = fetchValue("configuration", "devicebase", "", text, sizeof text);
+    // An empty or cut configuration would overwrite the device's settings.
+    if (fetched != FETCH_OK) {
+        ShowWindow(installProgress, SW_HIDE);
+        if (fetched == FETCH_NO_ANSWER) {
+            warn("Das Gerät antwortet nicht. Die Installation wurde nicht gestartet.");
+        } else {
+            debugLine("---> devicebase too long, not written");
+            warn("Die Konfiguration des Geräts ist zu lang. Die Installation wurde nicht "
+                 "gestartet.");
+        }
+        return;
+    }
+    json_setValue(text, sizeof text, "install_component", "package");
+    debugLine(text);
+    Sleep(INSTALL_PAUSE_MS);
+    storeValue("configuration", "devicebase", "", text);
+    enableButton(IDC_INSTALL, FALSE);
+    SetWindowTextA(installStatusField, "installation started");
+    SetTimer(mainWindow, TIMER_INSTALL, INSTALL_POLL_MS, NULL);
+}
+
+static void installTick(void)
+{
+    static char text[JSON_FORMAT_SIZE];
+    if (fetchValue("values", "devicebase", "", text, sizeof text) == FETCH_NO_ANSWER)
+        return;
+    char member[MEMBER_TEXT_SIZE];
+    int intValue = 0;
+    float floatValue = 0;
+    int length = (int)strlen(text);
+    json_getValue(text, length, "content", member, sizeof member, &intValue, &floatValue);
+    SetWindowTextA(installStatusField, member);
+    json_getValue(text, length, "state", member, sizeof member, &intValue, &floatValue);
+    if (strcmp(member, "run") == 0)
+        return;
+    KillTimer(mainWindow, TIMER_INSTALL);
+    debugLine("install finished");
+    ShowWindow(installProgress, SW_HIDE);
+    enableButton(IDC_INSTALL, TRUE);
+}
+
+void workflow_reboot(void)
+{
+    ensureLibraryLock();
+    // Without a repaired configuration the request would be an empty text.
+    if (deviceBaseCopy[0] == '\0') {
+        warn("Bitte zuerst die Verbindung zum ORMI/ORMI-M prüfen (Check).");
+        return;
+    }
+    ShowWindow(rebootProgress, SW_SHOW);
+    debugLine("*** Reboot ausfuehren ***");
+    json_setValue(deviceBaseCopy, sizeof deviceBaseCopy, "reboot", "true");
+    storeValue("configuration", "devicebase", "", deviceBaseCopy);
+    SetWindowTextA(rebootStatusField, "Reboot wird ausgeführt ...");
+    enableButton(IDC_REBOOT, FALSE);
+    rebootTicks = 0;
+    SetTimer(mainWindow, TIMER_REBOOT, REBOOT_TICK_MS, NULL);
+}
+
+static void rebootTick(void)
+{
+    SendMessageA(rebootProgress, PBM_STEPIT, 0, 0);
+    ++rebootTicks;
+    if (rebootTicks >= REBOOT_TICKS) {
+        KillTimer(mainWindow, TIMER_REBOOT);
+        SetWindowTextA(rebootStatusField, "Reboot beendet");
+        ShowWindow(rebootProgress, SW_HIDE);
+        enableButton(IDC_REBOOT, TRUE);
+    }
+}
+
+void workflow_timer(UINT_PTR timer)
+{
+    ensureLibraryLock();
+    switch (timer) {
+    case TIMER_UPLOAD:
+        uploadTick();
+        break;
+    case TIMER_INSTALL:
+        installTick();
+        break;
+    case TIMER_REBOOT:
+        rebootTick();
+        break;
+    }
+}
+
+void workflow_release(void)
+{
+    ensureLibraryLock();
+    // The library reads the package while sendUpdateFile runs; that call
+    // holds the lock, so taking it waits until the buffer is free.
+    EnterCriticalSection(&libraryLock);
+    releasePackage();
+    LeaveCriticalSection(&libraryLock);
+}

@@ -1,0 +1,36 @@
+// Text routines of the update workflow that need no window: bringing a
+// device configuration into one-member-per-line form, and deriving the
+// device type tag and version suffix from a package version.
+#pragma once
+
+enum {
+    JSON_FORMAT_SIZE = 4096,   // configuration texts: 4095 characters and a zero
+    PACKAGE_TAG_SIZE = 256,
+};
+
+// Drops blanks, tabs, carriage returns and line feeds outside strings, in
+// place. An escaped quote does not end a string.
+void compactJsonText(char *text);
+
+// Re-indents compact text in place, one member per line, tabs for depth; the
+// inside of strings is copied untouched. text is a buffer of size bytes.
+// Returns 1, or 0 with text unchanged when the result would not fit size or
+// JSON_FORMAT_SIZE bytes.
+int indentJsonText(char *text, int size);
+
+enum deviceBaseResult {
+    DEVICEBASE_OK = 0,
+    DEVICEBASE_NO_OBJECT,      // the answer holds no '{'
+    DEVICEBASE_TOO_LONG,       // answer or re-indented text does not fit out
+};
+
+// The repair of a fetched configuration: everything before the first '{'
+// dropped, compacted, re-indented. out holds size bytes (at most
+// JSON_FORMAT_SIZE are used); on failure out is "".
+int formatDeviceBase(const char *answer, char *out, int size);
+
+// tag: "_ormi_" or "_ormim_"; suffix: what follows the version's last
+// decimal digit (all of it when there is none). A suffix that does not fit
+// is cut.
+void splitPackageVersion(const char *version, char *tag, int tagSize, char *suffix,
+                         int suffixSize);
