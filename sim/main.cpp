@@ -70,6 +70,15 @@ int main(int argc, char** argv) {
             options.tanLineFeed = true;
             continue;
         }
+        static const char* const valued[] = {"--port", "--bind", "--user", "--password", "--login-method",
+                                             "--package-version", "--install-polls", "--reboot-seconds",
+                                             "--store-dir", "--answer-delay", "--log", "--fault"};
+        bool known = false;
+        for (const char* option : valued) known = known || name == option;
+        if (!known) {
+            std::fprintf(stderr, "ormi-sim: unknown option %s (see --help)\n", name.c_str());
+            return 2;
+        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "ormi-sim: %s needs a value (see --help)\n", name.c_str());
             return 2;
@@ -91,9 +100,6 @@ int main(int argc, char** argv) {
             good = false;
             for (const char* fault : faults) good = good || std::strcmp(fault, value) == 0;
             options.fault = value;
-        } else {
-            std::fprintf(stderr, "ormi-sim: unknown option %s (see --help)\n", name.c_str());
-            return 2;
         }
         if (!good) {
             std::fprintf(stderr, "ormi-sim: bad value for %s: %s\n", name.c_str(), value);

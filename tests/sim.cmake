@@ -4,3 +4,8 @@ if(TARGET ormi_sim)
     SOURCES sim_login_test.cpp sim_parameters_test.cpp sim_upload_test.cpp sim_faults_test.cpp
     LIBS ormi_sim TIMEOUT 120)
 endif()
+if(TARGET ormi-sim AND NOT WIN32)
+  ormi_add_gtest(sim_cli_test SOURCES sim_cli_test.cpp LIBS ormi_sim TIMEOUT 60)
+  target_compile_definitions(sim_cli_test PRIVATE ORMI_SIM_PATH="$<TARGET_FILE:ormi-sim>")
+  add_dependencies(sim_cli_test ormi-sim)
+endif()

@@ -1,0 +1,127 @@
+// The ormi-sim program: start line, login over loopback, clean stop on
+// SIGINT/SIGTERM, --help and refused options. POSIX only (fork and signals).
+#include <gtest/gtest.h>
+
+#include "sim_client.h"
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct Program {
+    pid_t pid = -1;
+    int output = -1;  // the program's stdout and stderr
+};
+
+Program launch(const std::vector<std::string>& arguments) {
+    int pipeEnds[2];
+    Program program;
+    if (pipe(pipeEnds) != 0) return program;
+    program.pid = fork();
+    if (program.pid == 0) {
+        dup2(pipeEnds[1], 1);
+        dup2(pipeEnds[1], 2);
+        close(pipeEnds[0]);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(ORMI_SIM_PATH));
+        for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(ORMI_SIM_PATH, argv.data());
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    program.output = pipeEnds[0];
+    return program;
+}
+
+// Everything the program writes until it ends or the first line is complete.
+std::string readOutput(const Program& program, bool firstLineOnly, int waitMs = 5000) {
+    std::string text;
+    char c;
+    while (poll(std::vector<pollfd>{{program.output, POLLIN, 0}}.data(), 1, waitMs) > 0 &&
+           read(program.output, &c, 1) == 1) {
+        text += c;
+        if (firstLineOnly && c == '\n') break;
+    }
+    return text;
+}
+
+// Exit status, or -1 when the program did not end within waitMs.
+int finish(Program& program, int waitMs = 3000) {
+    for (int waited = 0; waited < waitMs; waited += 10) {
+        int status = 0;
+        if (waitpid(program.pid, &status, WNOHANG) == program.pid) {
+            close(program.output);
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        sim_sleepMs(10);
+    }
+    kill(program.pid, SIGKILL);
+    waitpid(program.pid, nullptr, 0);
+    close(program.output);
+    return -1;
+}
+
+TEST(SimProgram, AnswersLoginWithBothMethodsAndStopsOnSignals) {
+    struct { const char* method; int signal; } cases[] = {{"1", SIGINT}, {"2", SIGTERM}};
+    for (const auto& c : cases) {
+        Program program = launch({"--port", "0", "--login-method", c.method, "--password", "pw"});
+        ASSERT_GT(program.pid, 0);
+        std::string line = readOutput(program, true);
+        ASSERT_EQ(line.compare(0, 23, "listening on 127.0.0.1:"), 0) << line;
+        ASSERT_EQ(line.back(), '\n');
+        int port = std::stoi(line.substr(23));
+        ASSERT_GT(port, 0);
+        std::string hash = sim_hash("pw");
+        if (std::string(c.method) == "2") {
+            std::string tan = sim_body(sim_exchange(port, sim_getRequest("admin", hash, "single_id", "login")).bytes);
+            hash = sim_hash("pw" + tan);
+        }
+        std::string answer = sim_exchange(port, sim_getRequest("admin", hash, "login", "login")).bytes;
+        EXPECT_EQ(sim_body(answer), "LOGIN OK\n") << "method " << c.method;
+        kill(program.pid, c.signal);
+        EXPECT_EQ(readOutput(program, false), "") << "exactly one line";
+        EXPECT_EQ(finish(program), 0) << "method " << c.method;
+        EXPECT_FALSE(sim_exchange(port, "", 200).connected);
+    }
+}
+
+TEST(SimProgram, HelpListsEveryOption) {
+    Program program = launch({"--help"});
+    std::string help = readOutput(program, false);
+    EXPECT_EQ(finish(program), 0);
+    for (const char* option : {"--port", "--bind", "--user", "--password", "--login-method", "--tan-line-feed",
+                               "--package-version", "--install-polls", "--reboot-seconds", "--store-dir",
+                               "--answer-delay", "--fault", "--log", "--help"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    for (const char* fault : {"silent", "keep-open", "refuse", "reset", "slow", "huge", "zero-byte",
+                              "no-blank-line", "crlf-json"})
+        EXPECT_NE(help.find(fault), std::string::npos) << fault;
+}
+
+TEST(SimProgram, BadOptionsEndWithAClearMessage) {
+    struct { std::vector<std::string> arguments; const char* message; } cases[] = {
+        {{"--login-method", "3"}, "bad value for --login-method: 3"},
+        {{"--port", "70000"}, "bad value for --port: 70000"},
+        {{"--port", "12x"}, "bad value for --port: 12x"},
+        {{"--fault", "explode"}, "bad value for --fault: explode"},
+        {{"--frobnicate"}, "unknown option --frobnicate"},
+        {{"--user"}, "--user needs a value"},
+        {{"--bind", "not-an-address", "--port", "0"}, "cannot listen on not-an-address:0"},
+    };
+    for (const auto& c : cases) {
+        Program program = launch(c.arguments);
+        std::string text = readOutput(program, false);
+        EXPECT_NE(text.find(c.message), std::string::npos) << text;
+        EXPECT_NE(finish(program), 0) << c.message;
+    }
+}
+
+}  // namespace
