@@ -75,7 +75,7 @@ class DeviceTest : public ::testing::Test {
     fs::current_path(directory());
     ini_setDirectory(directory().string().c_str());
     // The event thread starts at load time; exchanges fail until its window exists.
-    for (int i = 0; i < 500 && eventWindow == nullptr; ++i)
+    for (int i = 0; i < 3000 && eventWindow == nullptr; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_NE(eventWindow, nullptr);
   }
