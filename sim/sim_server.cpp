@@ -30,6 +30,7 @@ const long long maxBodyBytes = 12000000;  // a 10 MB package and its multipart f
 const int idleTimeoutMs = 10000;          // a client that sends nothing more is dropped
 const int extraBytesGraceMs = 30;         // wait for the two bytes our library sends beyond Content-Length
 const std::size_t hugeAnswerBytes = 6000;
+const std::size_t maxWorkers = 64;        // connections served at once; more are told to come back
 
 enum install_phase { installIdle, installRunning, installDone, installFailed };
 
@@ -216,8 +217,7 @@ std::string valuesText(sim_server* server) {
             simjson_replaceMember(server->configurations["devicebase"], "install_component", "\"none\"");
             break;
     }
-    return "{\n    \"state\": " + simjson_quote(state) + ",\n    \"content\": " + simjson_quote(content) +
-           ",\n    \"package_version\": " + simjson_quote(server->options.packageVersion) + "\n}\n";
+    return "{\n    \"state\": " + simjson_quote(state) + ",\n    \"content\": " + simjson_quote(content) + "\n}\n";
 }
 
 sim_answer handleGet(sim_server* server, const simhttp_request& request) {
@@ -638,6 +638,12 @@ void acceptLoop(sim_server* server) {
         reapWorkers(server, false);
         if (got <= 0) continue;
         ++server->connections;
+        if (server->workers.size() >= maxWorkers) {
+            std::string busy = simhttp_answer(503, "text/plain", "busy\n");
+            simnet_sendAll(client, busy.data(), busy.size());
+            simnet_close(client);
+            continue;
+        }
         sim_worker worker;
         worker.done = std::make_shared<std::atomic<bool>>(false);
         auto done = worker.done;

@@ -117,6 +117,29 @@ static std::string dispositionParameter(const std::string& headers, const std::s
     return "";
 }
 
+static bool onlyLineBreaks(const std::string& body, std::size_t from) {
+    for (; from < body.size(); ++from)
+        if (body[from] != '\r' && body[from] != '\n') return false;
+    return true;
+}
+
+// The separator that ends a part is the first one followed by the next part's
+// header or by the end of the body; others are content (a package may hold
+// separator-like lines).
+static std::size_t partEnd(const std::string& body, const std::string& delimiter, const std::string& lineBreak,
+                           std::size_t from) {
+    static const std::string nextHeader = "content-disposition:";
+    for (std::size_t at = body.find(delimiter, from); at != std::string::npos; at = body.find(delimiter, at + 1)) {
+        std::size_t rest = at + delimiter.size();
+        if (onlyLineBreaks(body, rest)) return at;
+        if (body.compare(rest, 2, "--") == 0 && onlyLineBreaks(body, rest + 2)) return at;
+        if (body.compare(rest, lineBreak.size(), lineBreak) == 0 &&
+            lowered(body.substr(rest + lineBreak.size(), nextHeader.size())) == nextHeader)
+            return at;
+    }
+    return std::string::npos;
+}
+
 bool simhttp_parseMultipart(const std::string& body, std::vector<simhttp_part>* parts) {
     parts->clear();
     std::size_t at = 0;
@@ -145,7 +168,7 @@ bool simhttp_parseMultipart(const std::string& body, std::vector<simhttp_part>* 
         bool found = false;
         part.name = dispositionParameter(headers, "name", &found);
         part.fileName = dispositionParameter(headers, "filename", &part.hasFileName);
-        std::size_t end = part.hasFileName ? body.rfind(delimiter) : body.find(delimiter, contentStart);
+        std::size_t end = partEnd(body, delimiter, lineBreak, contentStart);
         if (end == std::string::npos || end < contentStart) {
             // A sender that stopped without any final separator: the rest is content.
             end = body.size();

@@ -31,9 +31,8 @@ int simhttp_parseHead(const std::string& head, simhttp_request* request);
 // everything behind its "=" (it may hold "&" and "=") minus trailing line ends.
 std::vector<std::pair<std::string, std::string>> simhttp_fields(const std::string& text);
 std::string simhttp_field(const std::vector<std::pair<std::string, std::string>>& fields, const std::string& name);
-// Splits a multipart body whose first non-empty line is the separator. The
-// part with a file name runs to the last separator, so file bytes may contain
-// separator-like lines. False when the body is not multipart.
+// Splits a multipart body whose first non-empty line is the separator, with
+// or without closing delimiter. False when the body is not multipart.
 bool simhttp_parseMultipart(const std::string& body, std::vector<simhttp_part>* parts);
 // A complete answer: status line, headers with CRLF ends, blank line, body.
 std::string simhttp_answer(int status, const std::string& contentType, const std::string& body);

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -122,6 +123,33 @@ TEST(SimFaults, StopReturnsPromptlyWhileClientsAreHeld) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << fault;
         simnet_close(s);
     }
+}
+
+TEST(SimFaults, ConnectionFloodIsToldToComeBackLater) {
+    sim_options options;
+    options.fault = "silent";
+    sim_server* server = sim_start(options);
+    std::vector<simnet_handle> held;
+    std::string request = loginRequest();
+    for (int i = 0; i < 64; ++i) {
+        held.push_back(simnet_connect("127.0.0.1", sim_port(server)));
+        ASSERT_NE(held.back(), simnet_invalid);
+        simnet_sendAll(held.back(), request.data(), request.size());
+    }
+    for (int i = 0; i < 200 && sim_requests(server).size() < 64; ++i) sim_sleepMs(10);
+    sim_reply reply = sim_exchange(sim_port(server), request);
+    EXPECT_EQ(sim_statusLine(reply.bytes), "HTTP/1.1 503 Service Unavailable");
+    EXPECT_TRUE(reply.closedByPeer);
+    for (simnet_handle s : held) simnet_close(s);
+    // Served again once the held connections are gone.
+    sim_setFault(server, "");
+    bool served = false;
+    for (int i = 0; i < 100 && !served; ++i) {
+        served = sim_exchange(sim_port(server), request).bytes.find("LOGIN OK") != std::string::npos;
+        if (!served) sim_sleepMs(20);
+    }
+    EXPECT_TRUE(served);
+    sim_stop(server);
 }
 
 TEST(SimFaults, OutputDelayAppliesToEveryAnswer) {

@@ -52,7 +52,8 @@ TEST(SimUpload, PackageIsRecordedAndStoredByteExact) {
     struct { const char* name; std::string data; } cases[] = {
         {"fw_ormi_2.1.0.bz2", trickyPackage()},
         {"empty_ormi_.bz2", ""},
-        {"one_ormim_m.bz2", "\n"},
+        {"tail_ormi_.bz2", "x\n" + sim_separator() + "\n"},
+        {"one_ormim_m.bz2", "\n"},  // last: its digest is checked below
     };
     for (const auto& c : cases) {
         std::string answer = device.upload(c.name, c.data);
@@ -72,6 +73,25 @@ TEST(SimUpload, PackageIsRecordedAndStoredByteExact) {
     sim_stop(device.server);
     device.server = nullptr;
     std::filesystem::remove_all(dir);
+}
+
+TEST(SimUpload, StandardMultipartWithPackageBeforeOtherPartsIsCutAtItsOwnSeparator) {
+    Device device;
+    const std::string boundary = "------------------------abc123";
+    std::string data = "bz\r\n" + boundary + "\r\nnot a header\r\n" + boundary + "--x";
+    std::string body = boundary + "\r\nContent-Disposition: form-data; name=\"password\"\r\n\r\n" + hash + "\r\n" +
+                       boundary + "\r\nContent-Disposition: form-data; name=\"package\"; filename=\"p_ormi_.bz2\"\r\n" +
+                       "Content-Type: application/octet-stream\r\n\r\n" + data + "\r\n" + boundary +
+                       "\r\nContent-Disposition: form-data; name=\"text\"\r\n\r\nloading finished\r\n" + boundary +
+                       "--\r\n";
+    std::string request = "POST /cgi-bin/setUpdateFileToServer.cgi HTTP/1.1\r\nContent-Type: multipart/form-data; "
+                          "boundary=" + boundary.substr(2) + "\r\nContent-Length: " + std::to_string(body.size()) +
+                          "\r\n\r\n" + body;
+    EXPECT_EQ(sim_statusLine(device.send(request)), "HTTP/1.1 200 OK");
+    sim_upload got = sim_lastUpload(device.server);
+    EXPECT_EQ(got.fileName, "p_ormi_.bz2");
+    EXPECT_EQ(got.data, data);
+    EXPECT_TRUE(got.passwordOk);
 }
 
 TEST(SimUpload, FileNameCannotLeaveTheStoreDirectory) {
