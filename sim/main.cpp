@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -112,6 +113,14 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 #endif
+    for (const std::string* dir : {&options.logDir, &options.storeDir}) {
+        std::error_code error;
+        if (!dir->empty() && !std::filesystem::is_directory(*dir, error) &&
+            !std::filesystem::create_directories(*dir, error)) {
+            std::fprintf(stderr, "ormi-sim: cannot create directory %s\n", dir->c_str());
+            return 1;
+        }
+    }
     sim_server* server = sim_start(options);
     if (!server) {
         std::fprintf(stderr, "ormi-sim: cannot listen on %s:%d\n", options.bindAddress.c_str(), options.port);

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <list>
 #include <map>
 #include <memory>
@@ -662,6 +663,12 @@ void acceptLoop(sim_server* server) {
 
 sim_server* sim_start(const sim_options& options) {
     if (options.loginMethod != 1 && options.loginMethod != 2) return nullptr;
+    for (const std::string* dir : {&options.logDir, &options.storeDir}) {
+        std::error_code error;
+        if (!dir->empty() && !std::filesystem::is_directory(*dir, error) &&
+            !std::filesystem::create_directories(*dir, error))
+            return nullptr;
+    }
     if (!simnet_startup()) return nullptr;
     sim_server* server = new sim_server;
     server->options = options;

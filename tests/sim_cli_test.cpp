@@ -115,6 +115,7 @@ TEST(SimProgram, BadOptionsEndWithAClearMessage) {
         {{"--frobnicate"}, "unknown option --frobnicate"},
         {{"--user"}, "--user needs a value"},
         {{"--bind", "not-an-address", "--port", "0"}, "cannot listen on not-an-address:0"},
+        {{"--log", "/proc/version/sub"}, "cannot create directory /proc/version/sub"},
     };
     for (const auto& c : cases) {
         Program program = launch(c.arguments);

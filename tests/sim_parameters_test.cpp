@@ -194,9 +194,8 @@ TEST(SimFraming, RequestEndedByTheClientEarlyIsAnsweredAsBad) {
 TEST(SimFraming, RequestsAreRecordedAndLoggedByteForByte) {
     std::filesystem::path dir = std::filesystem::temp_directory_path() / "ormi_sim_log_test";
     std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
     sim_options options;
-    options.logDir = dir.string();
+    options.logDir = (dir / "created").string();  // made on start
     std::vector<std::string> sent = {sim_getRequest("admin", hash, "login", "login"),
                                      sim_setRequest("admin", hash, "singlevalue", "x/do1/output", "1")};
     {
@@ -210,7 +209,7 @@ TEST(SimFraming, RequestsAreRecordedAndLoggedByteForByte) {
     for (std::size_t i = 0; i < sent.size(); ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "request-%06zu.http", i + 1);
-        std::ifstream file(dir / name, std::ios::binary);
+        std::ifstream file(dir / "created" / name, std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         EXPECT_EQ(bytes, sent[i]) << name;
     }
