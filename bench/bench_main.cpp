@@ -1,0 +1,521 @@
+// ormi_bench: each export of the control library, called as an integrator
+// calls it, timed against the floor (the identical request bytes over a bare
+// blocking socket) and against curl, all against one in-process simulated
+// device on loopback; then uploads of growing size, and resident memory and
+// open handles over many calls.
+#include "bench.h"
+
+#include "ini.h"
+#include "ormi_control.h"
+#include "plat.h"
+#include "sim_server.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct bench_config {
+  bool quick = false;
+  bool header = true;
+  bool curl = true;
+  std::string json;
+  std::string platform;
+  int calls = 200;
+  int curlCalls = 200;
+  int uploadRepeats = 5;
+  int memoryCalls = 10000;
+  int memoryWarmup = 1000;
+};
+
+// The library reads its settings from here; also the home of curl's files.
+fs::path benchDir;
+std::string benchDirUnix;  // the same folder as curl (a Unix program) names it
+
+const char kUser[] = "admin";
+const char kPassword[] = "secret";
+// Generous: a wait bound only matters when something goes wrong, and a slow
+// upload under Wine must not turn into the sendUpdateFileResp path.
+const int kTimeoutSeconds = 5;
+
+void bench_writeSettings(sim_server* device, int loginVersion) {
+  std::ofstream ini(benchDir / "ormi_control.ini", std::ios::binary | std::ios::trunc);
+  ini << "[IP]\nip_address=127.0.0.1\nip_port=" << sim_port(device) << "\n[LOGIN]\nusername="
+      << kUser << "\npassword=" << kPassword << "\nlogin_version=" << loginVersion
+      << "\n[CONTROL]\ntimeout=" << kTimeoutSeconds << "\n";
+}
+
+bool bench_underWine() {
+#ifdef _WIN32
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+bool bench_makeDirectory() {
+  std::random_device random;
+  std::string name = "ormi-bench-" + std::to_string(random());
+  std::error_code error;
+  if (bench_underWine()) {
+    // Drive Z: is the Unix root, so curl finds the files under /tmp.
+    benchDir = fs::path("Z:\\tmp") / name;
+    benchDirUnix = "/tmp/" + name;
+  } else {
+    benchDir = fs::temp_directory_path(error) / name;
+    benchDirUnix = benchDir.string();
+  }
+  fs::create_directories(benchDir, error);
+  if (error) return false;
+  ini_setDirectory(benchDir.string().c_str());
+  return true;
+}
+
+std::vector<std::string> bench_captureRequests(sim_server* device, const std::function<bool()>& call) {
+  sim_clearRequests(device);
+  call();
+  std::vector<std::string> requests = sim_requests(device);
+  sim_clearRequests(device);
+  return requests;
+}
+
+// One exported call timed against the replay of its captured request bytes.
+// The two alternate so that any drift of the machine hits both alike.
+bench_row bench_measureCall(const std::string& name, sim_server* device, int calls,
+                            const std::function<bool()>& call, double limit, std::vector<double>* libraryTimes) {
+  bench_row row;
+  row.group = "call";
+  row.name = name;
+  row.unit = "ms";
+  row.limit = limit;
+  for (int i = 0; i < 5; ++i) call();
+  std::vector<std::string> requests = bench_captureRequests(device, call);
+  if (requests.empty()) {
+    row.note = "no request reached the device";
+    row.failures = 1;
+    row.samples = 1;
+    row.verdict = bench_judge(row);
+    return row;
+  }
+  std::vector<double> library, floor;
+  int floorFailures = 0;
+  for (int i = 0; i < calls; ++i) {
+    double start = bench_nowMs();
+    bool ok = call();
+    library.push_back(bench_nowMs() - start);
+    if (!ok) ++row.failures;
+
+    start = bench_nowMs();
+    for (const std::string& request : requests)
+      if (!bench_floorExchange(sim_port(device), request).ok) ++floorFailures;
+    floor.push_back(bench_nowMs() - start);
+    if (i % 50 == 49) sim_clearRequests(device);
+  }
+  sim_clearRequests(device);
+  row.samples = calls;
+  row.median = bench_median(library);
+  row.p99 = bench_percentile(library, 99);
+  row.floorMedian = bench_median(floor);
+  row.floorP99 = bench_percentile(floor, 99);
+  row.ratio = bench_ratio(row.median, row.floorMedian);
+  row.note = requests.size() == 1 ? "1 exchange" : std::to_string(requests.size()) + " exchanges, floor replays all";
+  if (floorFailures) row.note += "; " + std::to_string(floorFailures) + " floor exchanges failed";
+  row.verdict = bench_judge(row);
+  if (libraryTimes) *libraryTimes = library;
+  return row;
+}
+
+std::string bench_requestTarget(const std::string& request) {
+  std::size_t first = request.find(' ');
+  std::size_t last = request.find(" HTTP/1.1");
+  if (first == std::string::npos || last == std::string::npos || last <= first) return std::string();
+  return request.substr(first + 1, last - first - 1);
+}
+
+// curl against the same device: one process runs all transfers (so that its
+// start-up is not counted) and reports time_total of each.
+std::vector<double> bench_curlTimes(const std::string& curl, const std::string& configLines, int count,
+                                    std::string* problem) {
+  std::vector<double> times;
+  fs::path config = benchDir / "curl.conf";
+  {
+    std::ofstream out(config, std::ios::binary | std::ios::trunc);
+    for (int i = 0; i < count; ++i) {
+      if (i) out << "next\n";
+      out << configLines << "silent\noutput = \"" << (bench_underWine() ? "/dev/null" : "/dev/null")
+          << "\"\nwrite-out = \"%{time_total} %{http_code}\\n\"\n";
+    }
+  }
+  std::string output;
+  int code = bench_runCommand(curl + " -K " + benchDirUnix + "/curl.conf", &output);
+  std::size_t at = 0;
+  int refused = 0;
+  while (at < output.size()) {
+    std::size_t end = output.find('\n', at);
+    if (end == std::string::npos) end = output.size();
+    double seconds = 0;
+    int status = 0;
+    if (std::sscanf(output.c_str() + at, "%lf %d", &seconds, &status) == 2) {
+      times.push_back(seconds * 1000.0);
+      if (status != 200) ++refused;
+    }
+    at = end + 1;
+  }
+  if (code != 0) *problem = "curl exit code " + std::to_string(code);
+  if (refused) *problem += (problem->empty() ? "" : "; ") + std::to_string(refused) + " answers not 200";
+  if (static_cast<int>(times.size()) != count)
+    *problem += (problem->empty() ? "" : "; ") + std::to_string(times.size()) + " of " +
+                std::to_string(count) + " transfers timed";
+  return times;
+}
+
+bench_row bench_curlRow(const std::string& name, const std::string& curl, const std::string& configLines, int count,
+                        const std::vector<double>& library, double scale, const std::string& unit) {
+  bench_row row;
+  row.group = "curl";
+  row.name = name;
+  row.unit = unit;
+  row.limit = 1.0;
+  if (curl.empty()) {
+    row.note = "curl cannot be started from this process";
+    return row;
+  }
+  std::string problem;
+  std::vector<double> times = bench_curlTimes(curl, configLines, count, &problem);
+  for (double& t : times) t *= scale;
+  row.samples = static_cast<int>(times.size());
+  // Columns: the library, then curl in the floor columns; the ratio is ours over curl's.
+  row.median = bench_median(library);
+  row.p99 = bench_percentile(library, 99);
+  row.floorMedian = bench_median(times);
+  row.floorP99 = bench_percentile(times, 99);
+  row.ratio = bench_ratio(row.median, row.floorMedian);
+  row.note = "library vs curl (second process, its own time_total); ";
+  row.note += problem.empty() ? "all answers 200" : problem;
+  if (!problem.empty()) row.failures = 1;
+  row.verdict = bench_judge(row);
+  return row;
+}
+
+std::string bench_urlLine(int port, const std::string& target) {
+  return "url = \"http://127.0.0.1:" + std::to_string(port) + target + "\"\n";
+}
+
+struct bench_uploadResult {
+  double size = 0;
+  double seconds = 0;
+  std::string body;  // the bytes behind the blank line, as the device counts them
+};
+
+int bench_upload(const std::vector<char>& data, int length) {
+  int result = sendUpdateFile("update", "bench_ormi_2.1.0.bz2", data.data(), length);
+  for (int i = 0; result == 0 && i < 120; ++i) result = sendUpdateFileResp();
+  return result;
+}
+
+void bench_uploads(sim_server* device, const bench_config& config, const std::string& curl, bench_report* report) {
+  // The largest package that the library's buffers take.
+  const int kHead = 590 + static_cast<int>(std::strlen("bench_ormi_2.1.0.bz2"));
+  const int kTail = 45;
+  const int kRequestHead = 200;
+  const int largest = 10000000 - kHead - kTail - kRequestHead;
+  std::vector<int> sizes = {1000000, 5000000, largest};
+  std::vector<char> data(static_cast<std::size_t>(largest));
+  std::mt19937 random(12345);
+  for (char& c : data) c = static_cast<char>(random());
+
+  std::vector<double> libraryMedians, floorMedians, sizeBytes;
+  for (int size : sizes) {
+    bench_row row;
+    row.group = "upload";
+    row.name = "sendUpdateFile " + std::to_string(size) + " bytes";
+    row.unit = "s";
+    row.limit = 1.3;
+    bench_upload(data, size);  // warm-up, and its bytes are the floor's
+    std::vector<std::string> requests = sim_requests(device);
+    sim_clearRequests(device);
+    std::string request = requests.empty() ? std::string() : requests.back();
+    std::vector<double> library, floor;
+    int floorFailures = 0;
+    for (int i = 0; i < config.uploadRepeats; ++i) {
+      double start = bench_nowMs();
+      if (bench_upload(data, size) != 1) ++row.failures;
+      library.push_back((bench_nowMs() - start) / 1000.0);
+      sim_clearRequests(device);
+      start = bench_nowMs();
+      if (!bench_floorExchange(sim_port(device), request).ok) ++floorFailures;
+      floor.push_back((bench_nowMs() - start) / 1000.0);
+      sim_clearRequests(device);
+    }
+    sim_upload stored = sim_lastUpload(device);
+    if (stored.size != static_cast<std::size_t>(size)) ++row.failures;
+    row.samples = config.uploadRepeats;
+    row.median = bench_median(library);
+    row.p99 = *std::max_element(library.begin(), library.end());
+    row.floorMedian = bench_median(floor);
+    row.floorP99 = *std::max_element(floor.begin(), floor.end());
+    row.ratio = bench_ratio(row.median, row.floorMedian);
+    row.mbPerSecond = bench_ratio(size / 1e6, row.median);
+    row.floorMbPerSecond = bench_ratio(size / 1e6, row.floorMedian);
+    row.note = "p99 column: slowest of " + std::to_string(config.uploadRepeats);
+    if (floorFailures) row.note += "; " + std::to_string(floorFailures) + " floor uploads failed";
+    if (request.empty()) row.note += "; no request captured";
+    row.verdict = bench_judge(row);
+    report->rows.push_back(row);
+    libraryMedians.push_back(row.median);
+    floorMedians.push_back(row.floorMedian);
+    sizeBytes.push_back(size);
+
+    // curl sends the same body: everything behind the blank line.
+    std::size_t blank = request.find("\n\n");
+    if (config.curl && blank != std::string::npos) {
+      std::ofstream body(benchDir / "upload.body", std::ios::binary | std::ios::trunc);
+      body.write(request.data() + blank + 2, static_cast<std::streamsize>(request.size() - blank - 2));
+      body.close();
+      std::string lines = bench_urlLine(sim_port(device), "/cgi-bin/setUpdateFileToServer.cgi") +
+                          "data-binary = \"@" + benchDirUnix + "/upload.body\"\n"
+                          "header = \"Content-Type:multipart/form-data\"\nheader = \"Expect:\"\n";
+      report->rows.push_back(bench_curlRow("sendUpdateFile " + std::to_string(size) + " bytes vs curl", curl, lines,
+                                           config.uploadRepeats, library, 0.001, "s"));
+      sim_clearRequests(device);
+    }
+  }
+
+  bench_row growth;
+  growth.group = "upload";
+  growth.name = "upload time per byte, largest over smallest";
+  growth.samples = static_cast<int>(sizes.size());
+  growth.unit = "";
+  growth.median = 0;
+  growth.ratio = bench_growth(sizeBytes, libraryMedians);
+  growth.floorMedian = 0;
+  growth.limit = 1.3;
+  char note[160];
+  std::snprintf(note, sizeof note, "linear growth: %.2fx (floor %.2fx); below 1 means fixed costs dominate the small package",
+                growth.ratio, bench_growth(sizeBytes, floorMedians));
+  growth.note = note;
+  growth.verdict = bench_judge(growth);
+  report->rows.push_back(growth);
+}
+
+// Many calls in the mix of an integrator: resident memory and open
+// descriptors or handles must not grow.
+void bench_memory(sim_server* device, const bench_config& config, const std::string& configuration,
+                  bench_report* report) {
+  int failures = 0;
+  auto one = [&](int i) {
+    char channel[16] = "do1";
+    bool ok;
+    if (i % 100 == 0)
+      ok = checkConnection() == 1;
+    else if (i % 100 == 50)
+      ok = getValue("configuration", "devicebase", "") != nullptr;
+    else if (i % 2)
+      ok = setValue("configuration", "devicebase", "", configuration.c_str()) == 1;
+    else
+      ok = setIO("bench", channel, i % 7) == 1;
+    if (!ok) ++failures;
+    if (i % 100 == 99) sim_clearRequests(device);
+  };
+  for (int i = 0; i < config.memoryWarmup; ++i) one(i);
+  long long rssBefore = bench_residentKb();
+  int handlesBefore = bench_openHandles();
+  long long rssMiddle = 0;
+  int warmupFailures = failures;
+  failures = 0;
+  for (int i = 0; i < config.memoryCalls; ++i) {
+    one(i);
+    if (i == config.memoryCalls / 2) rssMiddle = bench_residentKb();
+  }
+  long long rssAfter = bench_residentKb();
+  int handlesAfter = bench_openHandles();
+  const long long kToleranceKb = 64;
+
+  bench_row memory;
+  memory.group = "memory";
+  memory.name = "resident memory growth over " + std::to_string(config.memoryCalls) + " calls";
+  memory.unit = "KB";
+  memory.samples = config.memoryCalls;
+  memory.failures = failures;
+  memory.median = static_cast<double>(rssAfter - rssBefore);
+  char note[200];
+  std::snprintf(note, sizeof note, "%lld KB -> %lld KB -> %lld KB; allowed %lld KB (allocator noise)%s", rssBefore,
+                rssMiddle, rssAfter, kToleranceKb, failures ? "; calls failed" : "");
+  memory.note = note;
+  memory.verdict = rssBefore < 0 ? BENCH_NOT_MEASURED
+                   : (failures == 0 && rssAfter - rssBefore <= kToleranceKb) ? BENCH_PASS
+                                                                             : BENCH_FAIL;
+  report->rows.push_back(memory);
+
+  bench_row handles;
+  handles.group = "memory";
+#ifdef _WIN32
+  handles.name = "open handles (GetProcessHandleCount) over " + std::to_string(config.memoryCalls) + " calls";
+  handles.unit = "handles";
+#else
+  handles.name = "open descriptors (/proc/self/fd) over " + std::to_string(config.memoryCalls) + " calls";
+  handles.unit = "fds";
+#endif
+  handles.samples = config.memoryCalls;
+  handles.median = handlesAfter - handlesBefore;
+  handles.note = std::to_string(handlesBefore) + " -> " + std::to_string(handlesAfter) + "; mix: setValue, setIO, " +
+                 "checkConnection and getValue every 100th";
+  if (warmupFailures) handles.note += "; " + std::to_string(warmupFailures) + " warm-up calls failed";
+  handles.verdict = handlesBefore < 0 ? BENCH_NOT_MEASURED
+                    : handlesAfter == handlesBefore ? BENCH_PASS
+                                                    : BENCH_FAIL;
+  report->rows.push_back(handles);
+}
+
+int bench_usage(const char* program) {
+  std::fprintf(stderr,
+               "usage: %s [--quick] [--json FILE] [--platform NAME] [--no-header] [--no-curl]\n"
+               "  --quick      a short smoke run (few calls, one upload per size, 1,000 calls for memory)\n"
+               "  --json FILE  also write the raw figures as JSON to FILE\n"
+               "  --platform   the name in the table's first column\n"
+               "  --no-header  print the table rows only (to join the rows of several runs)\n"
+               "  --no-curl    leave out the curl peer\n",
+               program);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bench_config config;
+#ifdef _WIN32
+  config.platform = sizeof(void*) == 8 ? "win64" : "win32";
+#else
+  config.platform = "native";
+#endif
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--quick") {
+      config.quick = true;
+    } else if (a == "--no-header") {
+      config.header = false;
+    } else if (a == "--no-curl") {
+      config.curl = false;
+    } else if ((a == "--json" || a == "--platform") && i + 1 < argc) {
+      (a == "--json" ? config.json : config.platform) = argv[++i];
+    } else {
+      return bench_usage(argv[0]);
+    }
+  }
+  if (config.quick) {
+    config.calls = 20;
+    config.curlCalls = 20;
+    config.uploadRepeats = 1;
+    config.memoryCalls = 1000;
+    config.memoryWarmup = 200;
+  }
+
+  if (!bench_makeDirectory()) {
+    std::fprintf(stderr, "ormi_bench: cannot create a folder for the settings file\n");
+    return 1;
+  }
+  for (int i = 0; i < 300 && eventWindow == nullptr; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (eventWindow == nullptr) {
+    std::fprintf(stderr, "ormi_bench: the library's event thread did not start\n");
+    return 1;
+  }
+
+  sim_options options;
+  options.user = kUser;
+  options.password = kPassword;
+  options.loginMethod = 1;
+  sim_server* device = sim_start(options);
+  options.loginMethod = 2;
+  sim_server* device2 = sim_start(options);
+  if (!device || !device2) {
+    std::fprintf(stderr, "ormi_bench: the simulated device did not start\n");
+    return 1;
+  }
+  std::string curl = config.curl ? bench_findCurl() : std::string();
+  bench_report report;
+  report.platform = config.platform;
+  report.quick = config.quick;
+
+  // Login method 1 for all but the second row.
+  bench_writeSettings(device, 1);
+  std::string configuration = sim_configuration(device);
+  std::vector<double> loginTimes, getValueTimes;
+  report.rows.push_back(bench_measureCall("checkConnection, login method 1", device, config.calls,
+                                          [] { return checkConnection() == 1; }, 1.5, &loginTimes));
+  std::vector<std::string> loginRequest = bench_captureRequests(device, [] { return checkConnection() == 1; });
+
+  bench_writeSettings(device2, 2);
+  report.rows.push_back(bench_measureCall("checkConnection, login method 2", device2, config.calls,
+                                          [] { return checkConnection() == 1; }, 1.5, nullptr));
+  bench_writeSettings(device, 1);
+
+  report.rows.push_back(bench_measureCall("getValue(configuration, devicebase, \"\")", device, config.calls,
+                                          [] { return getValue("configuration", "devicebase", "") != nullptr; }, 1.5,
+                                          &getValueTimes));
+  std::vector<std::string> getValueRequest =
+      bench_captureRequests(device, [] { return getValue("configuration", "devicebase", "") != nullptr; });
+  report.rows.push_back(bench_measureCall(
+      "setValue(configuration, devicebase, \"\", JSON)", device, config.calls,
+      [&] { return setValue("configuration", "devicebase", "", configuration.c_str()) == 1; }, 1.5, nullptr));
+  report.rows.push_back(bench_measureCall("getIO(bench, di1)", device, config.calls,
+                                          [] {
+                                            char channel[16] = "di1";
+                                            return getIO("bench", channel) != -1;
+                                          },
+                                          1.5, nullptr));
+  report.rows.push_back(bench_measureCall("setIO(bench, do1, 1)", device, config.calls,
+                                          [] {
+                                            char channel[16] = "do1";
+                                            return setIO("bench", channel, 1) == 1;
+                                          },
+                                          1.5, nullptr));
+
+  if (config.curl) {
+    if (!loginRequest.empty())
+      report.rows.push_back(bench_curlRow("checkConnection, login method 1 vs curl", curl,
+                                          bench_urlLine(sim_port(device), bench_requestTarget(loginRequest[0])),
+                                          config.curlCalls, loginTimes, 1.0, "ms"));
+    if (!getValueRequest.empty())
+      report.rows.push_back(bench_curlRow("getValue(configuration, devicebase, \"\") vs curl", curl,
+                                          bench_urlLine(sim_port(device), bench_requestTarget(getValueRequest[0])),
+                                          config.curlCalls, getValueTimes, 1.0, "ms"));
+    sim_clearRequests(device);
+  }
+
+  bench_uploads(device, config, curl, &report);
+  bench_memory(device, config, configuration, &report);
+
+  sim_stop(device2);
+  sim_stop(device);
+  std::error_code ignored;
+  fs::remove_all(benchDir, ignored);
+
+  std::string table = bench_table(report, config.header);
+  std::fputs(table.c_str(), stdout);
+  std::fflush(stdout);
+  if (!config.json.empty()) {
+    std::ofstream json(config.json, std::ios::binary | std::ios::trunc);
+    json << bench_json(report);
+  }
+  int failed = 0;
+  for (const bench_row& row : report.rows)
+    if (row.verdict == BENCH_FAIL) ++failed;
+  return failed ? 3 : 0;
+}

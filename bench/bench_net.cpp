@@ -1,0 +1,187 @@
+// Platform side of the benchmark: the floor client (a plain blocking
+// socket), the clock, the process probes and starting the curl peer.
+#include "bench.h"
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <windows.h>
+#include <psapi.h>
+#else
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <cstdio>
+#endif
+
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+#ifdef _WIN32
+typedef SOCKET bench_socket;
+const bench_socket kNoSocket = INVALID_SOCKET;
+void bench_closeSocket(bench_socket s) { closesocket(s); }
+#else
+typedef int bench_socket;
+const bench_socket kNoSocket = -1;
+void bench_closeSocket(bench_socket s) { close(s); }
+#endif
+
+bool bench_socketsStarted() {
+#ifdef _WIN32
+  static bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return started;
+#else
+  return true;
+#endif
+}
+
+}  // namespace
+
+bench_exchange bench_floorExchange(int port, const std::string& request) {
+  bench_exchange result;
+  if (!bench_socketsStarted()) return result;
+  bench_socket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == kNoSocket) return result;
+  sockaddr_in where;
+  std::memset(&where, 0, sizeof where);
+  where.sin_family = AF_INET;
+  where.sin_port = htons(static_cast<unsigned short>(port));
+  where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(s, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
+    bench_closeSocket(s);
+    return result;
+  }
+  std::size_t sent = 0;
+  while (sent < request.size()) {
+    std::size_t piece = request.size() - sent;
+    if (piece > (1u << 30)) piece = 1u << 30;
+#ifdef _WIN32
+    int n = send(s, request.data() + sent, static_cast<int>(piece), 0);
+#else
+    int n = static_cast<int>(send(s, request.data() + sent, piece, MSG_NOSIGNAL));
+#endif
+    if (n <= 0) break;
+    sent += static_cast<std::size_t>(n);
+  }
+  char buffer[4096];
+  bool closed = false;
+  for (;;) {
+    int n = static_cast<int>(recv(s, buffer, sizeof buffer, 0));
+    if (n <= 0) {
+      closed = n == 0;
+      break;
+    }
+    result.answer.append(buffer, static_cast<std::size_t>(n));
+  }
+  bench_closeSocket(s);
+  result.ok = sent == request.size() && closed;
+  return result;
+}
+
+double bench_nowMs() {
+  using namespace std::chrono;
+  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+long long bench_residentKb() {
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return -1;
+  return static_cast<long long>(counters.WorkingSetSize / 1024);
+#else
+  std::FILE* file = std::fopen("/proc/self/statm", "r");
+  if (!file) return -1;
+  long long total = 0, resident = -1;
+  int got = std::fscanf(file, "%lld %lld", &total, &resident);
+  std::fclose(file);
+  if (got != 2) return -1;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+#endif
+}
+
+int bench_openHandles() {
+#ifdef _WIN32
+  DWORD count = 0;
+  if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return -1;
+  return static_cast<int>(count);
+#else
+  // The directory's own descriptor is counted too, the same on every probe.
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return -1;
+  int count = 0;
+  while (dirent* entry = readdir(dir))
+    if (entry->d_name[0] != '.') ++count;
+  closedir(dir);
+  return count;
+#endif
+}
+
+int bench_runCommand(const std::string& commandLine, std::string* output) {
+  if (output) output->clear();
+#ifdef _WIN32
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process;
+  std::string line = commandLine;
+  BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                &startup, &process);
+  CloseHandle(writeEnd);
+  if (!started) {
+    CloseHandle(readEnd);
+    return -1;
+  }
+  char buffer[4096];
+  DWORD n = 0;
+  while (ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0)
+    if (output) output->append(buffer, n);
+  CloseHandle(readEnd);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+#else
+  std::FILE* pipe = popen(commandLine.c_str(), "r");
+  if (!pipe) return -1;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    if (output) output->append(buffer, n);
+  int status = pclose(pipe);
+  if (status == -1) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+}
+
+std::string bench_findCurl() {
+#ifdef _WIN32
+  // Under Wine a Unix program starts from its path on drive Z:.
+  const char* candidates[] = {"Z:\\usr\\bin\\curl", "curl.exe"};
+#else
+  const char* candidates[] = {"curl", "/usr/bin/curl"};
+#endif
+  for (const char* candidate : candidates) {
+    std::string output;
+    if (bench_runCommand(std::string(candidate) + " --version", &output) == 0 &&
+        output.compare(0, 5, "curl ") == 0)
+      return candidate;
+  }
+  return std::string();
+}
