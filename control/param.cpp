@@ -12,6 +12,7 @@
 #include "sock.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +54,32 @@ int param_readInt(const char* text) {
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);
+}
+
+// The device writes a '.' whatever locale the host process has set, so the
+// number is read here rather than with the locale-dependent strtod.
+double param_readDecimal(const char* text) {
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  double sign = 1.0;
+  if (*text == '+' || *text == '-') sign = *text++ == '-' ? -1.0 : 1.0;
+  double mantissa = 0.0;
+  int exponent = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) mantissa = mantissa * 10.0 + (*text - '0');
+  if (*text == '.')
+    for (++text; *text >= '0' && *text <= '9'; ++text) {
+      mantissa = mantissa * 10.0 + (*text - '0');
+      --exponent;
+    }
+  if (*text == 'e' || *text == 'E') {
+    const char* digits = text + 1;
+    int exponentSign = 1;
+    if (*digits == '+' || *digits == '-') exponentSign = *digits++ == '-' ? -1 : 1;
+    int written = 0;
+    for (; *digits >= '0' && *digits <= '9'; ++digits)
+      if (written < 1000) written = written * 10 + (*digits - '0');
+    exponent += exponentSign * written;
+  }
+  return sign * mantissa * std::pow(10.0, exponent);
 }
 
 // Stands in for the password hash (always 32 characters) when the texts of
@@ -129,7 +156,7 @@ int param_getIO(const char* base, const char* channel) {
   char* body = const_cast<char*>(http_findBody(responseText));
   if (*body == '\0') return -1;
   if (std::strchr(body, '.') != nullptr) {
-    double number = std::strtod(body, nullptr);
+    double number = param_readDecimal(body);
     int room = static_cast<int>(sizeof responseText - static_cast<size_t>(body - responseText));
     if (!param_format(body, room, "%.0f", number)) return -1;
     debug_print(body);

@@ -4,6 +4,7 @@
 #include "ormi_control.h"
 #include "param_fixture.h"
 
+#include <clocale>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -280,6 +281,21 @@ TEST_F(ParamTest, GetIOReadsTheBodyAsARoundedWholeNumber) {
     char channel[16] = "ai1";
     EXPECT_EQ(getIO("x", channel), c.expected);
   }
+}
+
+TEST_F(ParamTest, GetIOReadsTheDecimalPointWhateverTheHostsLocale) {
+  const char* german = nullptr;
+  for (const char* name : {"de_DE.UTF-8", "de_DE", "German_Germany.1252", "German"})
+    if (std::setlocale(LC_NUMERIC, name) != nullptr) {
+      german = name;
+      break;
+    }
+  if (german == nullptr) GTEST_SKIP() << "no locale with a decimal comma here";
+  sim_setOverride(server, "cgi-bin", "HTTP/1.1 200 OK\r\n\r\n23.7");
+  char channel[16] = "ai1";
+  int value = getIO("x", channel);
+  std::setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ(value, 24) << german;
 }
 
 TEST_F(ParamTest, GetValueWithoutKeyReturnsTheBodyOnly) {

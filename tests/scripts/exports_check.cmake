@@ -1,0 +1,20 @@
+# Run as: cmake -DOBJDUMP=<objdump> -DDLL=<ormi_control.dll> -P exports_check.cmake
+# Fails unless the DLL's export name table holds exactly the eight
+# undecorated names that callers bind by name.
+set(expected checkConnection getIO getValue sendUpdateFile sendUpdateFileResp setIO setValue startDLL)
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump -p ${DLL} failed (${rc})")
+endif()
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)*" table "${dump}")
+string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" rows "${table}")
+set(names)
+foreach(row ${rows})
+  string(REGEX REPLACE "^\t\\[ *[0-9]+\\] " "" name "${row}")
+  list(APPEND names "${name}")
+endforeach()
+list(SORT names)
+if(NOT names STREQUAL expected)
+  message(FATAL_ERROR "exports of ${DLL}: '${names}', expected exactly '${expected}'")
+endif()
+message(STATUS "exports of ${DLL}: ${names}")
