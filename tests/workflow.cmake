@@ -4,3 +4,14 @@ ormi_add_gtest(workflow_format_test
                SOURCES workflow_format_test.cpp ${CMAKE_SOURCE_DIR}/updater/jsonformat.cpp
                TIMEOUT 60)
 target_include_directories(workflow_format_test PRIVATE ${CMAKE_SOURCE_DIR}/updater)
+
+if(WIN32 AND TARGET ORMI_updater AND TARGET ormi_windriver AND TARGET ormi_control)
+  ormi_add_gtest(workflow_window_test SOURCES workflow_window_test.cpp
+                 LIBS ormi_windriver ormi_sim comctl32 TIMEOUT 240)
+  # The one program that lives through a whole reboot of 80 seconds.
+  ormi_add_gtest(workflow_update_test SOURCES workflow_update_test.cpp
+                 LIBS ormi_windriver ormi_sim ormi_common comctl32 TIMEOUT 200)
+  foreach(program workflow_window_test workflow_update_test)
+    add_dependencies(${program} ORMI_updater ormi_control)
+  endforeach()
+endif()

@@ -155,6 +155,10 @@ TEST(FormatDeviceBase, RepairsOrRefusesTheFetchedText)
         {"junk before a brace does not count", std::string(100, 'x') + "{" +
              std::string(4000, ' ') + "}", DEVICEBASE_OK, "{\n\t\n}"},
         {"fits compact, not once indented", manyMembers(3500), DEVICEBASE_TOO_LONG, ""},
+        {"cut inside a string", "{\"a\":1,\"name\":\"Hall 3, li", DEVICEBASE_CUT, ""},
+        {"cut after an escaped quote", "{\"a\":\"x\\\"}", DEVICEBASE_CUT, ""},
+        {"cut inside a nested object", "{\"n\":{\"a\":[1,2]}", DEVICEBASE_CUT, ""},
+        {"more closing than opening", "{\"a\":1}}{", DEVICEBASE_CUT, ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

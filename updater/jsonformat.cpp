@@ -113,6 +113,30 @@ int indentJsonText(char *text, int size)
     return 1;
 }
 
+// An answer cut at a buffer's end leaves a string or a bracket open.
+static int isClosed(const char *text)
+{
+    int depth = 0, inString = 0, escaped = 0;
+    for (const char *c = text; *c != '\0'; ++c) {
+        if (inString) {
+            if (escaped)
+                escaped = 0;
+            else if (*c == '\\')
+                escaped = 1;
+            else if (*c == '"')
+                inString = 0;
+        } else if (*c == '"') {
+            inString = 1;
+        } else if (*c == '{' || *c == '[') {
+            ++depth;
+        } else if (*c == '}' || *c == ']') {
+            if (--depth < 0)
+                return 0;
+        }
+    }
+    return depth == 0 && !inString;
+}
+
 int formatDeviceBase(const char *answer, char *out, int size)
 {
     if (size > JSON_FORMAT_SIZE)
@@ -129,6 +153,10 @@ int formatDeviceBase(const char *answer, char *out, int size)
         return DEVICEBASE_TOO_LONG;
     memcpy(out, brace, length + 1);
     compactJsonText(out);
+    if (!isClosed(out)) {
+        out[0] = '\0';
+        return DEVICEBASE_CUT;
+    }
     if (!indentJsonText(out, size)) {
         out[0] = '\0';
         return DEVICEBASE_TOO_LONG;

@@ -22,10 +22,11 @@ enum deviceBaseResult {
     DEVICEBASE_OK = 0,
     DEVICEBASE_NO_OBJECT,      // the answer holds no '{'
     DEVICEBASE_TOO_LONG,       // answer or re-indented text does not fit out
+    DEVICEBASE_CUT,            // a string or bracket is left open: the answer was cut
 };
 
 // The repair of a fetched configuration: everything before the first '{'
-// dropped, compacted, re-indented. out holds size bytes (at most
+// dropped, compacted, checked for an open string or bracket, re-indented. out holds size bytes (at most
 // JSON_FORMAT_SIZE are used); on failure out is "".
 int formatDeviceBase(const char *answer, char *out, int size);
 

@@ -183,6 +183,10 @@ static void repairDeviceBase(void)
         debugLine("---> devicebase too long, not written");
         return;
     }
+    if (result == DEVICEBASE_CUT) {
+        debugLine("---> devicebase incomplete, not written");
+        return;
+    }
     storeValue("configuration", "devicebase", "", work);
     debugLine("---> devicebase corrected");
     memcpy(deviceBaseCopy, work, sizeof deviceBaseCopy);
@@ -455,10 +459,8 @@ void workflow_timer(UINT_PTR timer)
 
 void workflow_release(void)
 {
-    ensureLibraryLock();
-    // The library reads the package while sendUpdateFile runs; that call
-    // holds the lock, so taking it waits until the buffer is free.
-    EnterCriticalSection(&libraryLock);
-    releasePackage();
-    LeaveCriticalSection(&libraryLock);
+    // The upload thread may still be handing the buffer to the library; the
+    // end of the process reclaims it then. Past the send it is no longer read.
+    if (currentPhase() != UPLOAD_SENDING)
+        releasePackage();
 }
