@@ -70,9 +70,22 @@ bench_exchange bench_floorExchange(int port, const std::string& request);
 
 double bench_nowMs();                       // monotonic, fractional ms
 long long bench_residentKb();               // -1 when unknown
-int bench_openHandles();                    // fds natively, handles on Windows; -1 unknown
+// Open descriptors natively, handles on Windows; -1 when unknown. source
+// names how they were counted.
+int bench_openHandles(std::string* source);
 // Runs a command line, returns its exit code and its standard output; -1
 // when it could not be started.
 int bench_runCommand(const std::string& commandLine, std::string* output);
-// Path of curl, or empty when it cannot be run from this process.
-std::string bench_findCurl();
+
+// The curl peer. scratch names one folder twice: as this process names it
+// and as a Unix program does (the same text natively).
+struct bench_curl {
+  std::string program;    // empty: curl cannot be run from this process
+  bool viaShell = false;  // under Wine: started through /bin/sh, see bench_runCurl
+  std::string scratch, scratchUnix;
+};
+bench_curl bench_findCurl(const std::string& scratch, const std::string& scratchUnix);
+// curl with arguments (Unix paths); its exit code and standard output, -1
+// when it could not be started or did not end within timeoutMs.
+int bench_runCurl(const bench_curl& curl, const std::string& arguments, std::string* output, int timeoutMs);
+bool bench_underWine();

@@ -16,6 +16,8 @@
 #endif
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -54,6 +56,13 @@ bench_exchange bench_floorExchange(int port, const std::string& request) {
   where.sin_family = AF_INET;
   where.sin_port = htons(static_cast<unsigned short>(port));
   where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  // A device that never closes must not hang the run: give up after 10 s.
+#ifdef _WIN32
+  DWORD limit = 10000;
+#else
+  timeval limit = {10, 0};
+#endif
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
   if (connect(s, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
     bench_closeSocket(s);
     return result;
@@ -106,11 +115,26 @@ long long bench_residentKb() {
 #endif
 }
 
-int bench_openHandles() {
+int bench_openHandles(std::string* source) {
 #ifdef _WIN32
   DWORD count = 0;
-  if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return -1;
-  return static_cast<int>(count);
+  if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) {
+    if (source) *source = "GetProcessHandleCount";
+    return static_cast<int>(count);
+  }
+  // Wine answers 0; its sockets and files are Unix descriptors of the
+  // process, which drive Z: shows.
+  if (!bench_underWine()) return -1;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA("Z:\\proc\\self\\fd\\*", &entry);
+  if (find == INVALID_HANDLE_VALUE) return -1;
+  int fds = 0;
+  do {
+    if (entry.cFileName[0] != '.') ++fds;
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+  if (source) *source = "GetProcessHandleCount gives 0 under Wine: Unix descriptors of the process";
+  return fds;
 #else
   // The directory's own descriptor is counted too, the same on every probe.
   DIR* dir = opendir("/proc/self/fd");
@@ -119,6 +143,7 @@ int bench_openHandles() {
   while (dirent* entry = readdir(dir))
     if (entry->d_name[0] != '.') ++count;
   closedir(dir);
+  if (source) *source = "/proc/self/fd";
   return count;
 #endif
 }
@@ -170,18 +195,76 @@ int bench_runCommand(const std::string& commandLine, std::string* output) {
 #endif
 }
 
-std::string bench_findCurl() {
+bool bench_underWine() {
 #ifdef _WIN32
-  // Under Wine a Unix program starts from its path on drive Z:.
-  const char* candidates[] = {"Z:\\usr\\bin\\curl", "curl.exe"};
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 #else
-  const char* candidates[] = {"curl", "/usr/bin/curl"};
+  return false;
 #endif
-  for (const char* candidate : candidates) {
-    std::string output;
-    if (bench_runCommand(std::string(candidate) + " --version", &output) == 0 &&
-        output.compare(0, 5, "curl ") == 0)
-      return candidate;
+}
+
+#ifdef _WIN32
+namespace {
+
+bool bench_readFile(const std::string& path, std::string* text) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  char buffer[4096];
+  std::size_t n;
+  text->clear();
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text->append(buffer, n);
+  std::fclose(file);
+  return true;
+}
+
+}  // namespace
+#endif
+
+int bench_runCurl(const bench_curl& curl, const std::string& arguments, std::string* output, int timeoutMs) {
+  if (curl.program.empty()) return -1;
+  if (!curl.viaShell) return bench_runCommand(curl.program + " " + arguments, output);
+#ifdef _WIN32
+  // Wine starts a Unix program but can neither wait for it nor hand it a
+  // pipe: the shell writes the output to a file and marks the end with a
+  // second one, renamed into place only when the first is complete.
+  std::string out = curl.scratch + "\\curl.out", done = curl.scratch + "\\curl.done";
+  DeleteFileA(out.c_str());
+  DeleteFileA(done.c_str());
+  std::string u = curl.scratchUnix;
+  std::string line = "Z:\\bin\\sh -c \"" + curl.program + " " + arguments + " >" + u + "/curl.out 2>/dev/null; echo $? >" +
+                     u + "/curl.rc; mv " + u + "/curl.rc " + u + "/curl.done\"";
+  if (bench_runCommand(line, nullptr) < 0) return -1;
+  std::string code;
+  for (int waited = 0; !bench_readFile(done, &code); waited += 5) {
+    if (waited >= timeoutMs) return -1;
+    Sleep(5);
   }
-  return std::string();
+  if (output && !bench_readFile(out, output)) output->clear();
+  return std::atoi(code.c_str());
+#else
+  (void)output;
+  (void)timeoutMs;
+  return -1;
+#endif
+}
+
+bench_curl bench_findCurl(const std::string& scratch, const std::string& scratchUnix) {
+  bench_curl curl;
+  curl.scratch = scratch;
+  curl.scratchUnix = scratchUnix;
+#ifdef _WIN32
+  if (bench_underWine()) {
+    curl.viaShell = true;
+    curl.program = "/usr/bin/curl";
+  } else {
+    curl.program = "curl.exe";
+  }
+#else
+  curl.program = "curl";
+#endif
+  std::string output;
+  if (bench_runCurl(curl, "--version", &output, 10000) != 0 || output.compare(0, 5, "curl ") != 0)
+    curl.program.clear();
+  return curl;
 }
