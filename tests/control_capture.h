@@ -54,7 +54,7 @@ inline std::vector<std::string> control_takeLines() {
 
 // The event thread starts at load; give it (and Wine) time to make its window.
 inline bool control_waitForEventWindow() {
-    for (int i = 0; i < 500 && !eventWindow; ++i)
+    for (int i = 0; i < 3000 && !eventWindow; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return eventWindow != nullptr;
 }

@@ -6,3 +6,19 @@ if(TARGET ormi_control_static AND TARGET ormi_sim)
   ormi_add_gtest(control_transport_test SOURCES control_transport_test.cpp
                  LIBS ormi_control_static ormi_sim TIMEOUT 120)
 endif()
+if(TARGET ormi_control)
+  # Binds the shipped library at run time, as callers do; links none of it.
+  ormi_add_gtest(control_library_test SOURCES control_library_test.cpp TIMEOUT 60)
+  add_dependencies(control_library_test ormi_control)
+  if(NOT WIN32)
+    target_link_libraries(control_library_test PRIVATE ${CMAKE_DL_LIBS})
+  endif()
+endif()
+if(WIN32 AND TARGET ormi_control)
+  # The x86 DLL is built in the sibling win32 tree (no tests there).
+  string(REPLACE "win64" "win32" ORMI_WIN32_BINARY_DIR ${CMAKE_BINARY_DIR})
+  add_test(NAME control_exports_check
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/control_exports_check.sh
+                   $<TARGET_FILE:ormi_control> x86_64-w64-mingw32-objdump
+                   ${ORMI_WIN32_BINARY_DIR}/ormi_control.dll i686-w64-mingw32-objdump)
+endif()

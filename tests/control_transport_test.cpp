@@ -453,15 +453,19 @@ TEST_F(TransportTest, WaitsEndAsSoonAsTheDeviceIsDone) {
         }
     });
     const std::string devicePort = std::to_string(listenPort);
-    auto start = std::chrono::steady_clock::now();
     int ok = 0;
-    for (int i = 0; i < rounds; ++i)
-        ok += runExchange("GET / HTTP/1.1\nHost: 127.0.0.1\n\n\n", "127.0.0.1", devicePort).ok;
-    long long ms = control_millisecondsSince(start) - rounds * 20;   // less the capture's settling
+    std::vector<long long> times;
+    for (int i = 0; i < rounds; ++i) {
+        exchange_run run = runExchange("GET / HTTP/1.1\nHost: 127.0.0.1\n\n\n", "127.0.0.1", devicePort);
+        ok += run.ok;
+        times.push_back(run.ms);
+    }
     device.join();
     simnet_close(listener);
     EXPECT_EQ(ok, rounds);
-    EXPECT_LT(ms, rounds * 10) << "average " << ms / rounds << " ms per exchange";
+    // The median: a busy machine may stall single exchanges.
+    std::sort(times.begin(), times.end());
+    EXPECT_LT(times[rounds / 2], 10) << "slowest " << times.back() << " ms";
 }
 
 TEST_F(TransportTest, ExportedCallsWaitForTheLock) {
@@ -479,6 +483,16 @@ TEST_F(TransportTest, ExportedCallsWaitForTheLock) {
     caller.join();
     EXPECT_EQ(done.load(), 1);
 }
+
+#ifdef _WIN32
+TEST_F(TransportTest, ClosingTheEventWindowLeavesItWorking) {
+    EXPECT_EQ(SendMessageA(eventWindow, WM_CLOSE, 0, 0), 0);
+    EXPECT_TRUE(IsWindow(eventWindow));
+    exchange_run run = runExchange(loginRequest("127.0.0.1"), "127.0.0.1", port);
+    EXPECT_EQ(run.ok, 1);
+    EXPECT_NE(run.response.find("LOGIN OK"), std::string::npos);
+}
+#endif
 
 TEST(HttpFindBody, SplitsAtTheFirstBlankLine) {
     struct body_case { const char* name; const char* text; int bodyOffset; };
