@@ -1,0 +1,136 @@
+// ormi: shared declarations of the command-line program (options, exit
+// codes, and the families of the other cli/ files).
+#pragma once
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Exit codes: scripts tell the outcome by these alone.
+enum {
+    ORMI_EXIT_OK = 0,
+    ORMI_EXIT_FAILED = 1,        // the device refused a get/set, or the program could not start
+    ORMI_EXIT_USAGE = 2,
+    ORMI_EXIT_UNREACHABLE = 3,
+    ORMI_EXIT_LOGIN = 4,
+    ORMI_EXIT_NOFIT = 5,         // the package does not fit the device
+    ORMI_EXIT_UPLOAD = 6,
+    ORMI_EXIT_INSTALL = 7,
+    ORMI_EXIT_REBOOT = 8,        // the device did not answer again after the reboot
+    ORMI_EXIT_CORRUPT = 9,       // the package is not an intact bzip2 stream
+    ORMI_EXIT_SOME_FAILED = 10,  // several devices: not all succeeded
+};
+
+const char* cli_resultName(int code);
+
+struct cli_options {
+    std::string command;              // check, get, set, io-get, io-set, update
+    std::vector<std::string> args;    // the command's positional words
+    std::string device;               // HOST[:PORT] as given
+    std::string host;
+    int port = 80;
+    std::string user = "admin";
+    int loginMethod = 1;
+    int timeout = 2;
+    std::string passwordFile;
+    std::string settings;
+    std::string devicesFile;
+    int parallel = 4;
+    int retries = 2;
+    double retryPause = 2.0;
+    double rebootWait = 180.0;
+    double installWait = 900.0;
+    double uploadWait = 600.0;
+    double pollInterval = 1.5;
+    bool json = false;
+    bool noVerify = false;
+    bool help = false;
+};
+
+// The outcome of one command on one device, for the terminal and --json.
+struct cli_result {
+    int code = ORMI_EXIT_OK;
+    std::string message;
+    std::string package;
+    long long bytes = -1;
+    std::string versionBefore;
+    std::string versionAfter;
+    double seconds = 0;
+};
+
+// --- work.cpp: the private working folder and its settings file ---
+// Creates the folder, enters it and writes ormi_control.ini there (a copy of
+// settingsText). Returns 0 with a message on failure.
+int work_open(const std::string& settingsText, std::string* error);
+// Empties the password in the settings file, leaves and removes the folder.
+void work_close();
+void work_installSignalHandlers();
+std::string work_settingsText(const cli_options& options, const std::string& password);
+
+// --- bind.cpp: the control library, loaded at run time ---
+int bind_load(std::string* error);
+int bind_checkConnection();
+const char* bind_getValue(const char* type, const char* module, const char* key);
+int bind_setValue(const char* type, const char* module, const char* key, const char* value);
+int bind_getIO(const char* base, char* channel);
+int bind_setIO(const char* base, char* channel, int value);
+int bind_sendUpdateFile(const char* type, const char* fileName, const char* data, int length);
+int bind_sendUpdateFileResp();
+
+// --- net.cpp: telling a device that answers from one that cannot be reached ---
+enum { NET_ANSWERS = 1, NET_UNREACHABLE = 0 };
+int net_probe(const std::string& host, int port, int timeoutSeconds);
+void net_sleep(double seconds);
+double net_now();                         // monotonic seconds
+
+// --- term.cpp: terminal ---
+bool term_isTerminal(int fd);             // 1 stdout, 2 stderr, 0 stdin
+int term_readPassword(const char* prompt, std::string* password);
+void term_prepareConsole();
+std::string term_executablePath();
+
+// --- progress.cpp: one live line on a terminal, nothing elsewhere ---
+void progress_begin(const std::string& text, long long bytes);
+void progress_text(const std::string& text);
+void progress_end();
+void progress_print(std::FILE* to, const std::string& line);
+
+// --- report.cpp: texts for people and for scripts ---
+void report_info(const cli_options& options, const std::string& text);
+std::string report_json(const cli_options& options, const char* command, const cli_result& result);
+std::string report_jsonString(const std::string& text);
+std::string report_size(long long bytes);
+
+// --- device.cpp: library calls with retries of network failures ---
+// Outcome of one guarded call: done, refused by the device, or unreachable.
+enum { DEVICE_DONE = 0, DEVICE_REFUSED = 1, DEVICE_UNREACHABLE = 2 };
+void device_setup(const cli_options& options, const std::string& host, int port, int timeout);
+int device_check(std::string* why);
+int device_getValue(const char* type, const char* module, const char* key, std::string* out);
+int device_setValue(const char* type, const char* module, const char* key, const char* value);
+const std::string& device_label();
+
+// --- edit.cpp ---
+// Sets the first member named key (at any depth) to value, a JSON value as
+// it stands. 0 when there is no such member with a plain value.
+int edit_setMember(std::string* text, const std::string& key, const std::string& value);
+
+// --- update.cpp ---
+int update_run(const cli_options& options, const std::vector<char>& package,
+               const std::string& packageName, cli_result* result);
+int update_checkName(const std::string& version, const std::string& packageName, std::string* message);
+
+// --- multi.cpp: several devices, one child process each ---
+int multi_run(const cli_options& options, const std::string& package);
+
+// --- proc.cpp: child processes with their output in a pipe ---
+struct proc_child;
+proc_child* proc_start(const std::string& program, const std::vector<std::string>& args);
+int proc_readLine(proc_child* child, std::string* line);   // 1 a line, 0 end of output
+int proc_wait(proc_child* child);                           // exit code; frees child
+void proc_terminateAll();
+
+// --- bz2.cpp / bz2lib.cpp: end-to-end test of a bzip2 stream ---
+enum { BZ2_CHECK_OK = 0, BZ2_CHECK_BAD = 1, BZ2_CHECK_TRUNCATED = 2, BZ2_CHECK_UNSUPPORTED = 3 };
+int bz2_check(const unsigned char* data, std::size_t size, std::string* why);
+int bz2_libCheck(const unsigned char* data, std::size_t size, std::string* why);  // libbz2; native only
+int bz2_verify(const unsigned char* data, std::size_t size, std::string* why);    // the one the program uses

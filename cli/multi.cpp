@@ -1,0 +1,211 @@
+// Several devices: one child process of this program per device (the
+// library serves one call at a time per process), at most --parallel at
+// once; one live line per device on a terminal, then a summary table.
+#include "cli.h"
+#include "json.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct deviceRun {
+    std::string device;
+    std::string status = "waiting";
+    std::string resultLine;    // the child's JSON object
+    int code = -1;             // exit code once ended
+    double started = 0, seconds = 0;
+};
+
+std::mutex lock;
+
+std::string field(const std::string& json, const char* key) {
+    char value[JSON_VALUE_SIZE];
+    int intValue = 0;
+    float floatValue = 0;
+    json_getValue(json.c_str(), (int)json.size(), key, value, sizeof value, &intValue, &floatValue);
+    return value;
+}
+
+std::vector<std::string> childArgs(const cli_options& o, const std::string& package, const std::string& device) {
+    char number[64];
+    std::vector<std::string> a = {"update", package, "--device", device, "--json", "--no-verify",
+                                  "--user", o.user, "--login-method", std::to_string(o.loginMethod),
+                                  "--timeout", std::to_string(o.timeout), "--retries", std::to_string(o.retries)};
+    auto seconds = [&](const char* name, double value) {
+        std::snprintf(number, sizeof number, "%g", value);
+        a.push_back(name);
+        a.push_back(number);
+    };
+    seconds("--retry-pause", o.retryPause);
+    seconds("--reboot-wait", o.rebootWait);
+    seconds("--install-wait", o.installWait);
+    seconds("--upload-wait", o.uploadWait);
+    seconds("--poll-interval", o.pollInterval);
+    return a;
+}
+
+void runOne(const cli_options& options, const std::string& package, deviceRun* run) {
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        run->status = "starting";
+        run->started = net_now();
+    }
+    proc_child* child = proc_start(term_executablePath(), childArgs(options, package, run->device));
+    if (!child) {
+        std::lock_guard<std::mutex> hold(lock);
+        run->status = "could not start a process for this device";
+        run->code = ORMI_EXIT_FAILED;
+        return;
+    }
+    std::string line;
+    while (proc_readLine(child, &line)) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!line.empty() && line[0] == '{') {
+            run->resultLine = line;
+            continue;
+        }
+        // The child prefixes its lines with the device it serves.
+        std::string prefix = run->device + ": ";
+        if (line.compare(0, prefix.size(), prefix) == 0) line.erase(0, prefix.size());
+        if (!line.empty()) run->status = line;
+    }
+    int code = proc_wait(child);
+    std::lock_guard<std::mutex> hold(lock);
+    run->code = code;
+    run->seconds = net_now() - run->started;
+    std::string message = field(run->resultLine, "message");
+    run->status = (code == ORMI_EXIT_OK ? "done: " : std::string("FAILED (") + cli_resultName(code) + "): ") +
+                  (message.empty() ? run->status : message);
+}
+
+int readDevices(const std::string& path, std::vector<std::string>* devices, std::string* error) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        *error = "cannot read the device list " + path;
+        return 0;
+    }
+    char line[1024];
+    while (std::fgets(line, sizeof line, file)) {
+        std::string text = line;
+        std::size_t hash = text.find('#');
+        if (hash != std::string::npos) text.erase(hash);
+        std::size_t first = text.find_first_not_of(" \t\r\n");
+        if (first == std::string::npos) continue;
+        std::size_t last = text.find_last_not_of(" \t\r\n");
+        text = text.substr(first, last - first + 1);
+        if (text.find_first_of(" \t") != std::string::npos) {
+            *error = "one device per line (HOST[:PORT]) in " + path + ": " + text;
+            std::fclose(file);
+            return 0;
+        }
+        devices->push_back(text);
+    }
+    std::fclose(file);
+    if (devices->empty()) {
+        *error = "the device list " + path + " names no device";
+        return 0;
+    }
+    return 1;
+}
+
+void drawLines(const std::vector<deviceRun>& runs, std::size_t width, bool again) {
+    std::string out;
+    if (again) out += "\033[" + std::to_string(runs.size()) + "A";
+    for (const deviceRun& r : runs) {
+        std::string line = r.device + std::string(width - r.device.size() + 2, ' ') + r.status;
+        if (line.size() > 110) line = line.substr(0, 107) + "...";
+        out += "\r" + line + "\033[K\n";
+    }
+    std::fputs(out.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int multi_run(const cli_options& options, const std::string& package) {
+    std::vector<std::string> devices;
+    std::string error;
+    if (!readDevices(options.devicesFile, &devices, &error)) {
+        std::fprintf(stderr, "ormi: %s\n", error.c_str());
+        return ORMI_EXIT_USAGE;
+    }
+    std::vector<deviceRun> runs(devices.size());
+    std::size_t width = 6;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        runs[i].device = devices[i];
+        if (devices[i].size() > width) width = devices[i].size();
+    }
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> workers;
+    int parallel = options.parallel < 1 ? 1 : options.parallel;
+    for (int w = 0; w < parallel && w < (int)runs.size(); ++w)
+        workers.emplace_back([&] {
+            for (std::size_t i; (i = next++) < runs.size();) runOne(options, package, &runs[i]);
+        });
+
+    bool live = term_isTerminal(1) && !options.json;
+    std::vector<bool> told(runs.size(), false);
+    bool drawn = false;
+    for (;;) {
+        bool allDone = true;
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            for (std::size_t i = 0; i < runs.size(); ++i) {
+                if (runs[i].code < 0) {
+                    allDone = false;
+                } else if (!live && !told[i]) {
+                    // Without a terminal: one line per device as it ends.
+                    told[i] = true;
+                    std::fprintf(options.json ? stderr : stdout, "%s: %s\n", runs[i].device.c_str(), runs[i].status.c_str());
+                }
+            }
+            if (live) {
+                drawLines(runs, width, drawn);
+                drawn = true;
+            }
+        }
+        if (allDone) break;
+        net_sleep(0.2);
+    }
+    for (std::thread& t : workers) t.join();
+
+    int succeeded = 0;
+    std::string table;
+    char row[512];
+    std::snprintf(row, sizeof row, "\n%-*s  %-22s %4s  %-12s %7s  %s\n", (int)width, "DEVICE", "RESULT", "CODE", "VERSION", "TIME", "MESSAGE");
+    table += row;
+    for (const deviceRun& r : runs) {
+        if (r.code == ORMI_EXIT_OK) ++succeeded;
+        std::string version = field(r.resultLine, "version_after");
+        if (version.empty()) version = field(r.resultLine, "version_before");
+        std::string message = field(r.resultLine, "message");
+        if (message.empty()) message = r.status;
+        std::snprintf(row, sizeof row, "%-*s  %-22s %4d  %-12s %6.1fs  %s\n", (int)width, r.device.c_str(), cli_resultName(r.code),
+                      r.code, version.empty() ? "-" : version.c_str(), r.seconds, message.c_str());
+        table += row;
+        if (options.json) {
+            if (!r.resultLine.empty()) {
+                std::printf("%s\n", r.resultLine.c_str());
+            } else {
+                cli_options one = options;
+                one.device = r.device;
+                cli_result result;
+                result.code = r.code;
+                result.message = r.status;
+                result.seconds = r.seconds;
+                std::printf("%s\n", report_json(one, "update", result).c_str());
+            }
+        }
+    }
+    std::snprintf(row, sizeof row, "%d of %d devices updated\n", succeeded, (int)runs.size());
+    table += row;
+    std::fputs(table.c_str(), options.json ? stderr : stdout);
+    std::fflush(stdout);
+    return succeeded == (int)runs.size() ? ORMI_EXIT_OK : ORMI_EXIT_SOME_FAILED;
+}

@@ -1,0 +1,67 @@
+// Texts for people (info lines) and for scripts (one JSON object per device).
+#include "cli.h"
+
+#include <cstdio>
+#include <string>
+
+const char* cli_resultName(int code) {
+    switch (code) {
+        case ORMI_EXIT_OK: return "ok";
+        case ORMI_EXIT_USAGE: return "usage";
+        case ORMI_EXIT_UNREACHABLE: return "unreachable";
+        case ORMI_EXIT_LOGIN: return "login-refused";
+        case ORMI_EXIT_NOFIT: return "package-does-not-fit";
+        case ORMI_EXIT_UPLOAD: return "upload-failed";
+        case ORMI_EXIT_INSTALL: return "installation-failed";
+        case ORMI_EXIT_REBOOT: return "not-back-after-reboot";
+        case ORMI_EXIT_CORRUPT: return "package-corrupt";
+        case ORMI_EXIT_SOME_FAILED: return "some-failed";
+        default: return "failed";
+    }
+}
+
+// With --json, standard output carries nothing but the result objects.
+void report_info(const cli_options& options, const std::string& text) {
+    std::string line = (options.device.empty() ? std::string() : options.device + ": ") + text + "\n";
+    progress_print(options.json ? stderr : stdout, line);
+}
+
+std::string report_jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string report_size(long long bytes) {
+    char text[32];
+    if (bytes < 10000) std::snprintf(text, sizeof text, "%lld B", bytes);
+    else if (bytes < 10000000) std::snprintf(text, sizeof text, "%.1f kB", bytes / 1000.0);
+    else std::snprintf(text, sizeof text, "%.1f MB", bytes / 1000000.0);
+    return text;
+}
+
+std::string report_json(const cli_options& options, const char* command, const cli_result& r) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", r.seconds);
+    std::string out = "{\"device\":" + report_jsonString(options.device) + ",\"command\":" + report_jsonString(command) +
+                      ",\"ok\":" + (r.code == ORMI_EXIT_OK ? "true" : "false") +
+                      ",\"exit_code\":" + std::to_string(r.code) + ",\"result\":" + report_jsonString(cli_resultName(r.code)) +
+                      ",\"message\":" + report_jsonString(r.message);
+    if (!r.package.empty()) out += ",\"package\":" + report_jsonString(r.package);
+    if (r.bytes >= 0) out += ",\"bytes\":" + std::to_string(r.bytes);
+    if (!r.versionBefore.empty()) out += ",\"version_before\":" + report_jsonString(r.versionBefore);
+    if (!r.versionAfter.empty()) out += ",\"version_after\":" + report_jsonString(r.versionAfter);
+    out += std::string(",\"seconds\":") + seconds + "}";
+    return out;
+}

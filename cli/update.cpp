@@ -1,0 +1,237 @@
+// ormi update: the updater's four steps without a window. Check and read
+// the device, refuse a package whose name does not fit, upload, install
+// while showing the device's texts, reboot, wait until the device answers
+// again and read its package version afresh.
+#include "cli.h"
+#include "jsonformat.h"
+#include "json.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+enum { UPLOAD_LIMIT = 10000000, UPLOAD_FRAME = 4096 };
+// A device that answers throughout this long after the reboot request is
+// taken to have rebooted too quickly to be seen away.
+const double REBOOT_UNSEEN_SECONDS = 10.0;
+
+int finish(cli_result* result, int code, const std::string& message) {
+    result->code = code;
+    result->message = message;
+    return code;
+}
+
+std::string member(const std::string& text, const char* key) {
+    char value[JSON_VALUE_SIZE];
+    int intValue = 0;
+    float floatValue = 0;
+    json_getValue(text.c_str(), (int)text.size(), key, value, sizeof value, &intValue, &floatValue);
+    return value;
+}
+
+bool looksFailed(const std::string& state) {
+    std::string lower;
+    for (char c : state) lower += (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c;
+    return lower.find("error") != std::string::npos || lower.find("fail") != std::string::npos;
+}
+
+// The configuration fetched, in one-member-per-line form, with `key` set.
+int editedConfiguration(const char* key, const char* value, std::string* out, std::string* why) {
+    std::string answer;
+    int outcome = device_getValue("configuration", "devicebase", "", &answer);
+    if (outcome != DEVICE_DONE) {
+        *why = outcome == DEVICE_UNREACHABLE ? "the device cannot be reached" : "the device gave no configuration";
+        return 0;
+    }
+    static char text[JSON_FORMAT_SIZE];
+    if (formatDeviceBase(answer.c_str(), text, sizeof text) != DEVICEBASE_OK) {
+        *why = "the device's configuration is not a complete JSON object that fits 4095 characters";
+        return 0;
+    }
+    *out = text;
+    if (!edit_setMember(out, key, value)) {
+        *why = std::string("the device's configuration has no member \"") + key + "\"";
+        return 0;
+    }
+    return 1;
+}
+
+int upload(const cli_options& options, const std::vector<char>& package, const std::string& name, cli_result* result) {
+    double started = net_now();
+    progress_begin("uploading " + name, (long long)package.size());
+    int sent = -1;
+    for (int attempt = 0;; ++attempt) {
+        sent = bind_sendUpdateFile("update", name.c_str(), package.data(), (int)package.size());
+        if (sent != -1) break;
+        // The installation has not started: a lost connection may be retried.
+        if (net_probe(options.host, options.port, options.timeout) == NET_ANSWERS) {
+            progress_end();
+            return finish(result, ORMI_EXIT_UPLOAD, "the device did not take the upload");
+        }
+        if (attempt >= options.retries) {
+            progress_end();
+            return finish(result, ORMI_EXIT_UPLOAD, "the upload could not be sent: no connection to the device");
+        }
+        char text[160];
+        std::snprintf(text, sizeof text, "upload: no connection, retry %d of %d in %.1f s", attempt + 1, options.retries,
+                      options.retryPause);
+        report_info(options, text);
+        net_sleep(options.retryPause);
+    }
+    while (sent == 0) {
+        if (net_now() - started > options.uploadWait) {
+            progress_end();
+            char text[160];
+            std::snprintf(text, sizeof text, "the device did not answer the upload within %.0f s", options.uploadWait);
+            return finish(result, ORMI_EXIT_UPLOAD, text);
+        }
+        sent = bind_sendUpdateFileResp();   // waits up to a second itself
+    }
+    progress_end();
+    char text[200];
+    std::snprintf(text, sizeof text, "upload: %s, %s, done in %.1f s", name.c_str(), report_size((long long)package.size()).c_str(),
+                  net_now() - started);
+    report_info(options, text);
+    return ORMI_EXIT_OK;
+}
+
+int install(const cli_options& options, cli_result* result) {
+    std::string text, why;
+    if (!editedConfiguration("install_component", "\"package\"", &text, &why))
+        return finish(result, ORMI_EXIT_INSTALL, "the installation could not be started: " + why);
+    if (device_setValue("configuration", "devicebase", "", text.c_str()) != DEVICE_DONE)
+        return finish(result, ORMI_EXIT_INSTALL, "the device did not take the installation request");
+    report_info(options, "install: installation started");
+    double started = net_now();
+    progress_begin("installing", -1);
+    std::string lastContent, state;
+    for (;;) {
+        net_sleep(options.pollInterval);
+        if (net_now() - started > options.installWait) {
+            progress_end();
+            char message[160];
+            std::snprintf(message, sizeof message, "the installation did not end within %.0f s", options.installWait);
+            return finish(result, ORMI_EXIT_INSTALL, message);
+        }
+        const char* answer = bind_getValue("values", "devicebase", "");
+        if (!answer) continue;   // a missed poll; the next one may answer
+        std::string values = answer;
+        std::string content = member(values, "content");
+        state = member(values, "state");
+        if (content != lastContent && !content.empty()) {
+            report_info(options, "install: " + content);
+            progress_text(content);
+        }
+        lastContent = content;
+        if (state != "run") break;
+    }
+    progress_end();
+    if (looksFailed(state))
+        return finish(result, ORMI_EXIT_INSTALL,
+                      "the installation failed: " + (lastContent.empty() ? "state " + state : lastContent));
+    return ORMI_EXIT_OK;
+}
+
+int reboot(const cli_options& options, const std::string& copy, cli_result* result) {
+    std::string text, why;
+    if (!editedConfiguration("reboot", "true", &text, &why)) {
+        // The configuration read before the installation still serves.
+        text = copy;
+        if (copy.empty() || !edit_setMember(&text, "reboot", "true"))
+            return finish(result, ORMI_EXIT_REBOOT, "the reboot could not be requested: " + why);
+    }
+    double requested = net_now();
+    if (bind_setValue("configuration", "devicebase", "", text.c_str()) != 1 &&
+        net_probe(options.host, options.port, options.timeout) == NET_ANSWERS && bind_checkConnection() == 1 &&
+        bind_setValue("configuration", "devicebase", "", text.c_str()) != 1)
+        return finish(result, ORMI_EXIT_REBOOT, "the device refused the reboot request");
+    char line[160];
+    std::snprintf(line, sizeof line, "reboot: requested, waiting up to %.0f s for the device", options.rebootWait);
+    report_info(options, line);
+    progress_begin("waiting for the device to come back", -1);
+    bool seenAway = false;
+    for (;;) {
+        double elapsed = net_now() - requested;
+        if (elapsed > options.rebootWait) {
+            progress_end();
+            std::snprintf(line, sizeof line, "the device did not answer again within %.0f s after the reboot", options.rebootWait);
+            return finish(result, ORMI_EXIT_REBOOT, line);
+        }
+        double tried = net_now();
+        if (bind_checkConnection() == 1) {
+            if (seenAway || elapsed >= REBOOT_UNSEEN_SECONDS) break;
+        } else {
+            seenAway = true;
+        }
+        net_sleep(1.0 - (net_now() - tried));
+    }
+    progress_end();
+    std::snprintf(line, sizeof line, "reboot: the device answers again after %.1f s", net_now() - requested);
+    report_info(options, line);
+    return ORMI_EXIT_OK;
+}
+
+}  // namespace
+
+int update_checkName(const std::string& version, const std::string& packageName, std::string* message) {
+    char tag[PACKAGE_TAG_SIZE], suffix[PACKAGE_TAG_SIZE];
+    splitPackageVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
+    if (packageName.find(tag) == std::string::npos) {
+        *message = std::strcmp(tag, "_ormi_") == 0 ? "Das Gerät ist vom Typ ORMI. Das Package muss dazu passen."
+                                                   : "Das Gerät ist vom Typ ORMI-M. Das Package muss dazu passen.";
+        return 0;
+    }
+    if (packageName.find(suffix) == std::string::npos) {
+        *message = std::string("Der ORMI/ORMI-M hat die Version ") + suffix + ". Das Package muss dazu passen.";
+        return 0;
+    }
+    return 1;
+}
+
+int update_run(const cli_options& options, const std::vector<char>& package, const std::string& packageName,
+               cli_result* result) {
+    result->package = packageName;
+    result->bytes = (long long)package.size();
+    if (package.size() > (std::size_t)(UPLOAD_LIMIT - UPLOAD_FRAME) || packageName.size() > 255)
+        return finish(result, ORMI_EXIT_UPLOAD, "the package (or its name) is too large for the device's upload");
+
+    std::string why;
+    int outcome = device_check(&why);
+    if (outcome == DEVICE_REFUSED) return finish(result, ORMI_EXIT_LOGIN, why);
+    if (outcome == DEVICE_UNREACHABLE) return finish(result, ORMI_EXIT_UNREACHABLE, why);
+
+    std::string version;
+    outcome = device_getValue("configuration", "devicebase", "package_version", &version);
+    if (outcome == DEVICE_UNREACHABLE) return finish(result, ORMI_EXIT_UNREACHABLE, "the device cannot be reached");
+    if (outcome != DEVICE_DONE)
+        return finish(result, ORMI_EXIT_NOFIT, "Sorry. Mit der vorhandenen Firmware kann kein Package geladen werden.");
+    result->versionBefore = version;
+    char tag[PACKAGE_TAG_SIZE], suffix[PACKAGE_TAG_SIZE];
+    splitPackageVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
+    report_info(options, std::string(std::strcmp(tag, "_ormi_") == 0 ? "ORMI" : "ORMI-M") + ", Version " + version);
+
+    std::string message;
+    if (!update_checkName(version, packageName, &message)) return finish(result, ORMI_EXIT_NOFIT, message);
+
+    // Kept for the reboot request should the device not give it again later.
+    std::string copy, answer;
+    if (device_getValue("configuration", "devicebase", "", &answer) == DEVICE_DONE) {
+        static char text[JSON_FORMAT_SIZE];
+        if (formatDeviceBase(answer.c_str(), text, sizeof text) == DEVICEBASE_OK) copy = text;
+    }
+
+    int code = upload(options, package, packageName, result);
+    if (code != ORMI_EXIT_OK) return code;
+    code = install(options, result);
+    if (code != ORMI_EXIT_OK) return code;
+    code = reboot(options, copy, result);
+    if (code != ORMI_EXIT_OK) return code;
+
+    outcome = device_getValue("configuration", "devicebase", "package_version", &version);
+    if (outcome != DEVICE_DONE)
+        return finish(result, ORMI_EXIT_REBOOT, "the device answers again but gives no package version");
+    result->versionAfter = version;
+    return finish(result, ORMI_EXIT_OK, "updated: package version " + result->versionBefore + " -> " + version);
+}
