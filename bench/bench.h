@@ -73,6 +73,11 @@ long long bench_residentKb();               // -1 when unknown
 // Open descriptors natively, handles on Windows; -1 when unknown. source
 // names how they were counted.
 int bench_openHandles(std::string* source);
+// Open sockets of the process (listening ones included); -1 when unknown.
+int bench_openSockets();
+// Unix descriptors of the process: natively the same as the open handles,
+// under Wine what drive Z: shows of them; -1 elsewhere.
+int bench_unixDescriptors();
 // Runs a command line, returns its exit code and its standard output; -1
 // when it could not be started.
 int bench_runCommand(const std::string& commandLine, std::string* output);

@@ -49,7 +49,7 @@ std::string bench_table(const bench_report& report, bool header) {
     bool measured = row.samples > 0;
     out += "| " + report.platform + (report.quick ? " (quick)" : "") + " | " + row.name + " | " +
            std::to_string(row.samples) + " | ";
-    out += measured ? bench_number(row.median, f) + u : "-";
+    out += measured && !row.unit.empty() ? bench_number(row.median, f) + u : "-";
     out += " | ";
     out += measured && row.p99 > 0 ? bench_number(row.p99, f) + u : "-";
     out += " | ";
@@ -57,7 +57,7 @@ std::string bench_table(const bench_report& report, bool header) {
     out += " | ";
     out += measured && row.floorP99 > 0 ? bench_number(row.floorP99, f) + u : "-";
     out += " | ";
-    out += measured && row.floorMedian > 0 ? bench_number(row.ratio, "%.2f") + "x" : "-";
+    out += measured && (row.floorMedian > 0 || row.ratio > 0) ? bench_number(row.ratio, "%.2f") + "x" : "-";
     out += " | ";
     out += row.limit > 0 ? "<= " + bench_number(row.limit, "%.2f") + "x" : "-";
     out += " | ";

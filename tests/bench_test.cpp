@@ -166,4 +166,15 @@ TEST_F(BenchFloor, FailsWhenNothingListens) {
   EXPECT_EQ(exchange.answer, "");
 }
 
+TEST(BenchProbes, SocketCountFollowsASocketOpenedAndClosed) {
+  int before = bench_openSockets();
+  ASSERT_GE(before, 0);
+  sim_server* device = sim_start(sim_options());  // one listening socket
+  ASSERT_NE(device, nullptr);
+  EXPECT_EQ(bench_openSockets(), before + 1);
+  EXPECT_TRUE(bench_floorExchange(sim_port(device), sim_getRequest("admin", sim_hash("secret"), "login", "login")).ok);
+  sim_stop(device);  // joins the device's workers, so their ends are closed too
+  EXPECT_EQ(bench_openSockets(), before);
+}
+
 }  // namespace
