@@ -13,6 +13,9 @@
 
 namespace {
 
+// Message boxes close at once under Wine.
+const int unmanaged = drv_unmanageSelfUnderWine();
+
 struct Scratch : ::testing::Test {
     char folder[MAX_PATH] = {};
     char startFolder[MAX_PATH] = {};

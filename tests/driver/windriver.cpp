@@ -107,11 +107,11 @@ int drv_ownFolder(char *folder, int size)
 // Without a window manager Wine waits two seconds for each closed top-level
 // window of a managed program; an unmanaged program closes at once and draws
 // its own captions. Only the driven program's Wine defaults are changed.
-static void unmanageUnderWine(const char *program)
+int drv_unmanageUnderWine(const char *program)
 {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     if (ntdll == NULL || GetProcAddress(ntdll, "wine_get_version") == NULL)
-        return;
+        return 0;
     const char *name = strrchr(program, '\\');
     name = name != NULL ? name + 1 : program;
     char key[MAX_PATH];
@@ -119,14 +119,22 @@ static void unmanageUnderWine(const char *program)
     HKEY handle;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, NULL, 0, KEY_SET_VALUE, NULL, &handle, NULL) !=
         ERROR_SUCCESS)
-        return;
-    RegSetValueExA(handle, "Managed", 0, REG_SZ, (const BYTE *)"N", 2);
+        return 0;
+    LONG result = RegSetValueExA(handle, "Managed", 0, REG_SZ, (const BYTE *)"N", 2);
     RegCloseKey(handle);
+    return result == ERROR_SUCCESS;
+}
+
+int drv_unmanageSelfUnderWine(void)
+{
+    char program[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, program, sizeof program);
+    return length > 0 && length < sizeof program && drv_unmanageUnderWine(program);
 }
 
 int drv_start(const char *program, const char *folder, PROCESS_INFORMATION *process)
 {
-    unmanageUnderWine(program);
+    drv_unmanageUnderWine(program);
     char commandLine[MAX_PATH + 2];
     snprintf(commandLine, sizeof commandLine, "\"%s\"", program);
     STARTUPINFOA startup = {};

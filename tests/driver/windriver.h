@@ -19,6 +19,13 @@ int drv_readFile(const char *folder, const char *name, char *data, int size);
 // The folder that holds the running test program (and the build's artefacts).
 int drv_ownFolder(char *folder, int size);
 
+// Under Wine without a window manager every closed top-level window of a
+// managed program costs two seconds; these make the program unmanaged (it
+// draws its own captions then). The self variant must run before the first
+// window of the process, e.g. from a static initialiser.
+int drv_unmanageUnderWine(const char *program);
+int drv_unmanageSelfUnderWine(void);
+
 // Processes.
 int drv_start(const char *program, const char *folder, PROCESS_INFORMATION *process);
 // 1 and the code once the process ended within timeoutMs, else 0.
