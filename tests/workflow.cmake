@@ -15,3 +15,9 @@ if(WIN32 AND TARGET ORMI_updater AND TARGET ormi_windriver AND TARGET ormi_contr
     add_dependencies(${program} ORMI_updater ormi_control)
   endforeach()
 endif()
+
+# Drives a whole update for scripts/demo when there is no display.
+if(WIN32 AND TARGET ormi_windriver)
+  add_executable(workflow_demo workflow_demo.cpp)
+  target_link_libraries(workflow_demo PRIVATE ormi_windriver)
+endif()
