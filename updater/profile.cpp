@@ -6,9 +6,16 @@
 
 static const char missingText[] = "no entry";
 
+// An empty path would make the platform fall back to its own win.ini.
 int profile_readString(const char *path, const char *section, const char *key,
                        char *out, int size)
 {
+    if (size < 1)
+        return 0;
+    if (path[0] == '\0') {
+        lstrcpynA(out, missingText, size);
+        return 0;
+    }
     GetPrivateProfileStringA(section, key, missingText, out, (DWORD)size, path);
     return strcmp(out, missingText) != 0;
 }
@@ -16,6 +23,8 @@ int profile_readString(const char *path, const char *section, const char *key,
 int profile_writeString(const char *path, const char *section, const char *key,
                         const char *value)
 {
+    if (path[0] == '\0')
+        return 0;
     return WritePrivateProfileStringA(section, key, value, path) ? 1 : 0;
 }
 
