@@ -155,7 +155,7 @@ struct UpdateWindow : ::testing::Test {
         ASSERT_TRUE(drv_writeFile(folder, name, data.data(), (DWORD)data.size()));
     }
     // Picks the file through the open-file dialog the way an operator does:
-    // the file name typed into the dialog, then Open.
+    // the file name typed into the dialog, then Open; an empty name cancels.
     void choosePackage(const std::string &file)
     {
         ASSERT_TRUE(drv_postCommand(window, 1007));
@@ -170,9 +170,12 @@ struct UpdateWindow : ::testing::Test {
         // edt1 in the classic layout, cmb13 (the name combo box) in the
         // explorer layout.
         int nameControl = GetDlgItem(dialog, 0x480) != NULL ? 0x480 : 0x47c;
-        ASSERT_TRUE(drv_setItemText(dialog, nameControl, file.c_str()));
-        ASSERT_TRUE(PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                                 (LPARAM)GetDlgItem(dialog, IDOK)));
+        int button = file.empty() ? IDCANCEL : IDOK;
+        if (!file.empty()) {
+            ASSERT_TRUE(drv_setItemText(dialog, nameControl, file.c_str()));
+        }
+        ASSERT_TRUE(PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                                 (LPARAM)GetDlgItem(dialog, button)));
         ASSERT_TRUE(drv_waitGone(dialog, DRV_WAIT_MS)) << "open-file dialog stayed open";
     }
 };

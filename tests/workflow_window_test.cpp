@@ -5,12 +5,88 @@
 // nothing.
 #include "workflow_fixture.h"
 
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace workflow_test;
 
 namespace {
+
+// Collects the debug-output lines of other processes the way a debug
+// monitor does, through the shared buffer that OutputDebugString fills.
+struct DebugMonitor {
+    HANDLE mutex = NULL, mapping = NULL, bufferReady = NULL, dataReady = NULL;
+    const char *view = nullptr;
+    std::thread reader;
+    std::mutex lock;
+    std::vector<std::pair<DWORD, std::string>> lines;
+    volatile bool stopping = false;
+
+    bool start()
+    {
+        mutex = CreateMutexA(NULL, FALSE, "DBWinMutex");
+        mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4096,
+                                     "DBWIN_BUFFER");
+        bufferReady = CreateEventA(NULL, FALSE, TRUE, "DBWIN_BUFFER_READY");
+        dataReady = CreateEventA(NULL, FALSE, FALSE, "DBWIN_DATA_READY");
+        if (!mutex || !mapping || !bufferReady || !dataReady)
+            return false;
+        view = (const char *)MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 4096);
+        if (view == nullptr)
+            return false;
+        reader = std::thread([this] {
+            while (!stopping) {
+                if (WaitForSingleObject(dataReady, 100) != WAIT_OBJECT_0)
+                    continue;
+                DWORD pid = *(const DWORD *)view;
+                std::string text(view + sizeof(DWORD), strnlen(view + sizeof(DWORD), 4096 - sizeof(DWORD)));
+                {
+                    std::lock_guard<std::mutex> hold(lock);
+                    lines.emplace_back(pid, text);
+                }
+                SetEvent(bufferReady);
+            }
+        });
+        return true;
+    }
+    void stop()
+    {
+        stopping = true;
+        if (reader.joinable())
+            reader.join();
+        if (view)
+            UnmapViewOfFile(view);
+        for (HANDLE h : {mutex, mapping, bufferReady, dataReady})
+            if (h)
+                CloseHandle(h);
+    }
+    // The process's lines, without their line ends.
+    std::vector<std::string> of(DWORD pid)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        std::vector<std::string> result;
+        for (auto &line : lines) {
+            if (line.first != pid)
+                continue;
+            std::string text = line.second;
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+                text.pop_back();
+            if (!text.empty())
+                result.push_back(text);
+        }
+        return result;
+    }
+};
+
+bool hasLine(const std::vector<std::string> &lines, const std::string &line)
+{
+    for (const std::string &l : lines)
+        if (l == line)
+            return true;
+    return false;
+}
 
 const char configurationRequest[] = "type=configuration&module=devicebase";
 const char setRequest[] = "POST /cgi-bin/setParamToServer.cgi";
@@ -86,6 +162,8 @@ TEST_F(UpdateWindow, CheckWithoutPackageVersionRefusesForTheRestOfTheRun)
 
 TEST_F(UpdateWindow, ConfigurationThatWouldBeCutIsNotWrittenBack)
 {
+    DebugMonitor monitor;
+    ASSERT_TRUE(monitor.start());
     ASSERT_NO_FATAL_FAILURE(startAll());
     std::string stored = sim_configuration(device);
     // Longer than the library's answer buffer: what arrives is cut.
@@ -96,6 +174,11 @@ TEST_F(UpdateWindow, ConfigurationThatWouldBeCutIsNotWrittenBack)
     EXPECT_EQ(field(1011), "ORMI, Version 2.1.0");
     EXPECT_EQ(countRequests(device, setRequest), 0);
     EXPECT_EQ(sim_configuration(device), stored);
+    Sleep(200);
+    std::vector<std::string> lines = monitor.of(process.dwProcessId);
+    monitor.stop();
+    EXPECT_TRUE(hasLine(lines, "---> devicebase incomplete, not written"));
+    EXPECT_FALSE(hasLine(lines, "---> devicebase corrected"));
     // Nor is the reboot request made from it.
     sim_clearRequests(device);
     ASSERT_TRUE(drv_postCommand(window, 1016));
@@ -173,6 +256,52 @@ TEST_F(UpdateWindow, FailedUploadEndsTheStepAndCanBeRepeated)
     EXPECT_EQ(upload.fileName, name);
     EXPECT_TRUE(upload.data == data) << "stored " << upload.size << " bytes";
     EXPECT_TRUE(noBox(500));
+}
+
+TEST_F(UpdateWindow, StepsWriteTheirDebugLines)
+{
+    DebugMonitor monitor;
+    ASSERT_TRUE(monitor.start());
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    ASSERT_NO_FATAL_FAILURE(check());
+    const char name[] = "ORMI_pkg_ormi_2.1.0.bz2";
+    ASSERT_NO_FATAL_FAILURE(writePackage(name, packageBytes(3000)));
+    ASSERT_NO_FATAL_FAILURE(choosePackage(path(name)));
+    ASSERT_TRUE(drv_postCommand(window, 1008));
+    EXPECT_EQ(waitField(1009, "OK"), "OK");
+    ASSERT_TRUE(drv_postCommand(window, 1016));
+    EXPECT_EQ(waitField(1018, "Reboot wird ausgeführt ..."), "Reboot wird ausgeführt ...");
+    Sleep(200);
+    std::vector<std::string> lines = monitor.of(process.dwProcessId);
+    monitor.stop();
+    for (const std::string &line : {
+             std::string("---> devicebase corrected"),
+             std::string(name),
+             path(name),
+             std::string("type = _ormi_, version = "),
+             std::string("loading"),
+             std::string("len file: 3000"),
+             std::string("len readed: 3000, state: 1"),
+             std::string("send UpdateFile ") + name + " with len = 3000",
+             std::string("*** Reboot ausfuehren ***"),
+         })
+        EXPECT_TRUE(hasLine(lines, line)) << line;
+}
+
+TEST_F(UpdateWindow, CancelledDialogKeepsTheNameAndLoadsNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    ASSERT_NO_FATAL_FAILURE(check());
+    const char name[] = "ORMI_pkg_ormi_2.1.0.bz2";
+    ASSERT_NO_FATAL_FAILURE(writePackage(name, "package"));
+    ASSERT_NO_FATAL_FAILURE(choosePackage(path(name)));
+    ASSERT_NO_FATAL_FAILURE(choosePackage(""));
+    EXPECT_EQ(field(1006), name);
+    ASSERT_TRUE(drv_postCommand(window, 1008));
+    EXPECT_TRUE(noBox(1500));
+    EXPECT_EQ(field(1009), "");
+    EXPECT_TRUE(enabled(1008));
+    EXPECT_EQ(sim_lastUpload(device).fileName, "");
 }
 
 TEST_F(UpdateWindow, SlowAnswerIsPolledAndOnlyThenReportsOk)
