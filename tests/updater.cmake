@@ -19,7 +19,7 @@ if(WIN32 AND TARGET ORMI_updater)
   add_executable(updater_idle_helper ${CMAKE_CURRENT_SOURCE_DIR}/updater_idle_helper.cpp)
   ormi_add_gtest(updater_toolkit_test SOURCES updater_toolkit_test.cpp
                  LIBS ormi_updater_core ormi_windriver TIMEOUT 120)
-  add_dependencies(updater_toolkit_test updater_idle_helper)
+  add_dependencies(updater_toolkit_test updater_idle_helper ORMI_updater)
 
   # Stages the program for scripts/screenshots.
   add_executable(updater_shots ${CMAKE_CURRENT_SOURCE_DIR}/updater_shots.cpp)

@@ -69,6 +69,7 @@ TEST_F(UpdaterWindow, StartTextsProgressBarsAndAboutStyle)
 
     HWND about = openAbout();
     ASSERT_NE(about, (HWND)NULL);
+    EXPECT_EQ(GetWindow(about, GW_OWNER), window);
     // No close box: the box ends only through OK.
     EXPECT_FALSE(GetWindowLongA(about, GWL_STYLE) & WS_SYSMENU);
     EXPECT_EQ(field(about, 1), "OK");

@@ -277,6 +277,51 @@ TEST_F(Documents, StartedProcessRunsUntilStopped)
     EXPECT_EQ(record.hProcess, (HANDLE)NULL);
 }
 
+std::string menuText(HMENU menu, UINT item, UINT by)
+{
+    char text[64] = "<none>";
+    GetMenuStringA(menu, item, text, sizeof text, by);
+    return text;
+}
+
+using Menu = Scratch;
+
+TEST_F(Menu, MainMenuIsRenamedAndKeepsItsItems)
+{
+    // The menu as the program's resources carry it.
+    std::string program = std::string(own) + "\\ORMI_updater.exe";
+    HMODULE resources = LoadLibraryExA(program.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(resources, (HMODULE)NULL);
+    HMENU menu = LoadMenuA(resources, "TESTBOX");
+    ASSERT_NE(menu, (HMENU)NULL);
+    struct Item {
+        int drop;  // -1: the menu bar
+        UINT item, by;
+        const char *before, *after;
+    } items[] = {
+        {-1, 0, MF_BYPOSITION, "File", "Datei"},
+        {-1, 1, MF_BYPOSITION, "&?", "&?"},
+        {-1, 1050, MF_BYCOMMAND, "E&xit", "Beenden"},
+        {-1, 1500, MF_BYCOMMAND, "&Help", "Hilfe"},
+        {-1, 1510, MF_BYCOMMAND, "&About...", "Info..."},
+        {0, 0, MF_BYPOSITION, "E&xit", "Beenden"},
+        {1, 0, MF_BYPOSITION, "&Help", "Hilfe"},
+        {1, 1, MF_BYPOSITION, "&About...", "Info..."},
+    };
+    auto holder = [&](int drop) { return drop < 0 ? menu : GetSubMenu(menu, drop); };
+    for (const Item &i : items)
+        EXPECT_EQ(menuText(holder(i.drop), i.item, i.by), i.before) << i.item;
+    renameMainMenu(menu);
+    for (const Item &i : items)
+        EXPECT_EQ(menuText(holder(i.drop), i.item, i.by), i.after) << i.item;
+    EXPECT_EQ(GetMenuItemCount(menu), 2);
+    EXPECT_EQ(GetMenuItemCount(GetSubMenu(menu, 0)), 1);
+    EXPECT_EQ(GetMenuItemCount(GetSubMenu(menu, 1)), 2);
+    EXPECT_EQ(GetMenuItemID(GetSubMenu(menu, 1), 1), 1510u);
+    DestroyMenu(menu);
+    FreeLibrary(resources);
+}
+
 struct Controls : ::testing::Test {
     HWND parent = NULL;
     void SetUp() override

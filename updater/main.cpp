@@ -63,19 +63,6 @@ static void setStartTexts(HWND window)
         SetDlgItemTextA(window, entry.id, entry.text);
 }
 
-static void renameMenu(HWND window)
-{
-    HMENU menu = GetMenu(window);
-    if (menu == NULL)
-        return;
-    HMENU fileMenu = GetSubMenu(menu, 0);
-    ModifyMenuA(menu, 0, MF_BYPOSITION | MF_STRING | MF_POPUP, (UINT_PTR)fileMenu, "Datei");
-    ModifyMenuA(menu, IDM_EXIT, MF_BYCOMMAND | MF_STRING, IDM_EXIT, "Beenden");
-    ModifyMenuA(menu, IDM_HELP, MF_BYCOMMAND | MF_STRING, IDM_HELP, "Hilfe");
-    ModifyMenuA(menu, IDM_ABOUT, MF_BYCOMMAND | MF_STRING, IDM_ABOUT, "Info...");
-    DrawMenuBar(window);
-}
-
 static void findFields(HWND window)
 {
     addressField = GetDlgItem(window, IDC_ADDRESS);
@@ -143,7 +130,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showMode)
     appInstance = instance;
     mainWindow = CreateDialogA(instance, windowClassName, NULL, NULL);
     setStartTexts(mainWindow);
-    renameMenu(mainWindow);
+    renameMainMenu(GetMenu(mainWindow));
+    DrawMenuBar(mainWindow);
     ShowWindow(mainWindow, showMode);
     findFields(mainWindow);
 

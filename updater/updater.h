@@ -78,6 +78,9 @@ int shellStopApplication(SHELLEXECUTEINFOA *record);
 int startAppWithWinExec(const char *commandLine, int showMode);
 int startAppWithLoadModule(const char *program, int showMode);
 
+// Gives the menu of the main window its German texts.
+void renameMainMenu(HMENU menu);
+
 // Window procedures.
 LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK aboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
