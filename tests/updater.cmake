@@ -20,6 +20,9 @@ if(WIN32 AND TARGET ORMI_updater)
   ormi_add_gtest(updater_toolkit_test SOURCES updater_toolkit_test.cpp
                  LIBS ormi_updater_core ormi_windriver TIMEOUT 120)
   add_dependencies(updater_toolkit_test updater_idle_helper ORMI_updater)
+  ormi_add_gtest(updater_resource_test SOURCES updater_resource_test.cpp LIBS ormi_windriver
+                 TIMEOUT 60)
+  add_dependencies(updater_resource_test ORMI_updater)
 
   # Stages the program for scripts/screenshots.
   add_executable(updater_shots ${CMAKE_CURRENT_SOURCE_DIR}/updater_shots.cpp)
