@@ -58,6 +58,31 @@ TEST_F(UpdaterWindow, CheckWithEmptyFieldsKeepsTheFile)
     EXPECT_EQ(setting("LOGIN", "password"), "");
 }
 
+TEST_F(UpdaterWindow, FolderTooLongForSettingsWritesNothing)
+{
+    // The folder fits a path; with "\\ormi_control.ini" it exceeds 255 characters.
+    std::string deep = std::string(folder) + "\\" + std::string(245 - strlen(folder), 'd');
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), NULL)) << GetLastError();
+    useLibrary("updater_fake_control.dll");
+    start(deep.c_str());
+    EXPECT_EQ(field(window, 1001), "no entry");
+    EXPECT_EQ(field(window, 1002), "no entry");
+    ASSERT_TRUE(drv_setItemText(window, 1003, "s3cret"));
+    ASSERT_TRUE(drv_click(window, 1005));
+    drv_postCommand(window, 1050);
+    EXPECT_EQ(exitCode(), 0u);
+    // No settings file under a cut name, neither in the folder nor beside it.
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((deep + "\\*").c_str(), &entry);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        EXPECT_TRUE(!strcmp(entry.cFileName, ".") || !strcmp(entry.cFileName, ".."))
+            << "written: " << entry.cFileName;
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    EXPECT_EQ(readFile(settingsName), "<missing>");
+}
+
 TEST_F(UpdaterWindow, AboutShowsLegalNotesOrTheirAbsence)
 {
     struct Case {

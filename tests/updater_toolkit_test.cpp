@@ -190,6 +190,20 @@ TEST_F(Documents, LegalNotesFromTheCurrentFolder)
     }
 }
 
+TEST_F(Documents, LegalNotesInAFolderTooLongForTheirPath)
+{
+    // The folder fits a path, the folder and the file name together do not.
+    std::string deep = std::string(folder) + "\\" + std::string(240 - strlen(folder), 'd');
+    ASSERT_LT(deep.size(), 248u);
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), NULL)) << GetLastError();
+    ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str()));
+    char out[2001];
+    memset(out, '#', sizeof out);
+    readLegalNotes(out, 2000);
+    EXPECT_STREQ(out, "\\Rechtliche Hinweise.txt - File not found!");
+    SetCurrentDirectoryA(startFolder);
+}
+
 TEST_F(Documents, ShellStartReportsMissingFile)
 {
     ASSERT_TRUE(SetCurrentDirectoryA(folder));

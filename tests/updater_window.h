@@ -45,10 +45,11 @@ struct UpdaterWindow : ::testing::Test {
         static char data[8192];
         return drv_readFile(folder, name, data, sizeof data) < 0 ? "<missing>" : data;
     }
-    void start()
+    // Starts the program of the scratch folder, in that folder or in current.
+    void start(const char *current = nullptr)
     {
         std::string program = std::string(folder) + "\\" + updaterName;
-        ASSERT_TRUE(drv_start(program.c_str(), folder, &process));
+        ASSERT_TRUE(drv_start(program.c_str(), current ? current : folder, &process));
         // The first window of a Wine session may take several seconds.
         window = drv_findWindow(process.dwProcessId, "TESTBOX", NULL, 3 * DRV_WAIT_MS);
         ASSERT_NE(window, (HWND)NULL) << "main window did not appear";
