@@ -33,7 +33,7 @@ struct bench_config {
   std::string platform;
   int calls = 200;
   int curlCalls = 200;
-  int uploadRepeats = 5;
+  int uploadRepeats = 7;
   int memoryCalls = 10000;
   int memoryWarmup = 1000;
 };
