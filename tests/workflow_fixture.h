@@ -92,11 +92,16 @@ struct UpdateWindow : ::testing::Test {
         ASSERT_TRUE(drv_setItemText(window, 1003, devicePassword));
     }
 
+    // A tick may block the window for a library call of up to two waits, so
+    // reads allow more than that.
     std::string field(int id)
     {
-        char text[DRV_TEXT_SIZE];
-        if (drv_getItemText(window, id, text, sizeof text) < 0)
-            return "<no control>";
+        char text[DRV_TEXT_SIZE] = "";
+        DWORD_PTR length = 0;
+        HWND item = GetDlgItem(window, id);
+        if (item == NULL || !SendMessageTimeoutA(item, WM_GETTEXT, sizeof text, (LPARAM)text,
+                                                 SMTO_ABORTIFHUNG, 8000, &length))
+            return "<no answer>";
         return text;
     }
     bool enabled(int id) { return IsWindowEnabled(GetDlgItem(window, id)) != FALSE; }

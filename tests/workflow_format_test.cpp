@@ -78,6 +78,7 @@ TEST(IndentJsonText, OneMemberPerLineWithStringsUntouched)
         {"escaped quote before a comma", "{\"n\":\"x\\\",y\",\"m\":1}",
          "{\n\t\"n\":\"x\\\",y\",\n\t\"m\":1\n}"},
         {"empty object", "{}", "{\n\t\n}"},
+        {"array at the start still gets its line feed", "[1,2]", "\n[\n\t1,\n\t2\n]"},
         {"closing bracket at depth 0 gets no tabs", "}", "\n}"},
     };
     for (const TextCase &c : cases) {
