@@ -15,7 +15,6 @@ char messageText[MESSAGE_TEXT_SIZE];
 static const char windowClassName[] = "TESTBOX";
 static const char settingsFileName[] = "\\ormi_control.ini";
 
-// Edit fields and progress bars, looked up once after creation.
 HWND addressField, userField, passwordField, checkStatusField, packageNameField,
     loadStatusField, deviceField, installStatusField, rebootStatusField;
 HWND loadProgress, installProgress, rebootProgress;

@@ -32,6 +32,10 @@ extern HINSTANCE appInstance;
 extern HWND mainWindow;
 extern char settingsPath[SETTINGS_PATH_SIZE];
 extern char messageText[MESSAGE_TEXT_SIZE];
+// Edit fields and progress bars of the main window, looked up once at start.
+extern HWND addressField, userField, passwordField, checkStatusField, packageNameField,
+    loadStatusField, deviceField, installStatusField, rebootStatusField;
+extern HWND loadProgress, installProgress, rebootProgress;
 
 extern const char controlLibraryName[];
 int bindControlLibrary(void);
