@@ -263,10 +263,9 @@ int bz2_check(const unsigned char* data, std::size_t size, std::string* why) {
             if (high == 0x314159 && low == 0x265359) {
                 uint32_t blockCrc = 0;
                 int verdict = checkBlock(&r, &b, &blockCrc, why);
-                if (verdict != BZ2_CHECK_OK) {
-                    if (verdict == BZ2_CHECK_TRUNCATED && why) *why = "the file is truncated";
-                    return verdict;
-                }
+                // Past the end every bit reads as zero, which may look like any other fault.
+                if (r.ranOut) return fail(why, BZ2_CHECK_TRUNCATED, "the file is truncated");
+                if (verdict != BZ2_CHECK_OK) return verdict;
                 combined = ((combined << 1) | (combined >> 31)) ^ blockCrc;
             } else if (high == 0x177245 && low == 0x385090) {
                 uint32_t stored = readBits(&r, 32);

@@ -82,7 +82,27 @@ proc_child* proc_start(const std::string& program, const std::vector<std::string
     PROCESS_INFORMATION info{};
     std::vector<char> commandLine(line.begin(), line.end());
     commandLine.push_back(0);
-    BOOL made = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &info);
+    // Only the pipe and standard input are inherited: sockets of this
+    // process (inheritable by default) must not live on in the child.
+    STARTUPINFOEXA startEx{};
+    startEx.StartupInfo = start;
+    startEx.StartupInfo.cb = sizeof startEx;
+    HANDLE inherited[2] = {writeEnd, start.hStdInput};
+    int handleCount = start.hStdInput && start.hStdInput != INVALID_HANDLE_VALUE && start.hStdInput != writeEnd ? 2 : 1;
+    SIZE_T attributeSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeSize);
+    std::vector<char> attributes(attributeSize ? attributeSize : 1);
+    startEx.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+    BOOL made = FALSE;
+    if (attributeSize && InitializeProcThreadAttributeList(startEx.lpAttributeList, 1, 0, &attributeSize)) {
+        if (UpdateProcThreadAttribute(startEx.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                      handleCount * sizeof(HANDLE), nullptr, nullptr))
+            made = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT,
+                                  nullptr, nullptr, &startEx.StartupInfo, &info);
+        DeleteProcThreadAttributeList(startEx.lpAttributeList);
+    }
+    if (!made)
+        made = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &info);
     CloseHandle(writeEnd);
     if (!made) {
         CloseHandle(readEnd);
@@ -102,6 +122,9 @@ proc_child* proc_start(const std::string& program, const std::vector<std::string
     if (pid == 0) {
         dup2(pipeEnds[1], 1);
         dup2(pipeEnds[1], 2);
+        // A listening socket of the parent must not live on in the child.
+        long limit = sysconf(_SC_OPEN_MAX);
+        for (int fd = 3; fd < (limit > 0 && limit < 65536 ? limit : 65536); ++fd) close(fd);
         execv(program.c_str(), argv.data());
         _exit(127);
     }

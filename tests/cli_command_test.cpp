@@ -1,0 +1,205 @@
+// The ormi commands one by one against a simulated device: exit codes of
+// each failure, the package-name checks with their texts, values and
+// channels, an existing settings file used as it is, and --help.
+#include "cli_run.h"
+
+#include <cstring>
+
+namespace {
+
+using CliCommand = CliTest;
+
+TEST_F(CliCommand, EachFailureHasItsOwnExitCode) {
+    sim_server* s = startSim(sim_options());
+    ASSERT_NE(s, nullptr);
+    const std::string dev = device(s);
+
+    struct usageCase { std::vector<std::string> args; const char* says; } usage[] = {
+        {{}, "no command"},
+        {{"check", "--device", dev, "--password", "secret"}, "unknown option --password"},
+        {{"update", "--device", dev}, "wrong number of arguments"},
+        {{"check"}, "--device or --settings is needed"},
+        {{"check", "--device", dev, "--login-method", "3"}, "--login-method is 1 or 2"},
+        {{"check", "--device", "127.0.0.1:99999"}, "--device takes HOST[:PORT]"},
+        {{"frobnicate", "--device", dev}, "unknown command frobnicate"},
+    };
+    for (const usageCase& c : usage) {
+        cli_outcome run = cli_run(c.args);
+        EXPECT_EQ(run.code, ORMI_EXIT_USAGE) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+    }
+
+    // Refused login: the device answered, so there is no retry.
+    cli_setEnv("ORMI_PASSWORD", "wrong");
+    std::size_t before = sim_connectionCount(s);
+    cli_outcome refused = cli_run(quick({"check", "--device", dev, "--retries", "3"}));
+    EXPECT_EQ(refused.code, ORMI_EXIT_LOGIN) << refused.output;
+    EXPECT_EQ(refused.output.find("retry"), std::string::npos) << refused.output;
+    EXPECT_LE(sim_connectionCount(s) - before, 2u) << "one login and one probe";
+    cli_setEnv("ORMI_PASSWORD", "secret");
+
+    // A value the device does not have.
+    cli_outcome missing = cli_run(quick({"get", "configuration", "nosuchmodule", "version", "--device", dev}));
+    EXPECT_EQ(missing.code, ORMI_EXIT_FAILED) << missing.output;
+
+    // A broken download is refused before anything is sent.
+    sim_clearRequests(s);
+    cli_writeFile(path("cut_ormi_2.2.0.bz2"), package.substr(0, package.size() / 2));
+    cli_outcome cut = cli_run(quick({"update", path("cut_ormi_2.2.0.bz2"), "--device", dev}));
+    EXPECT_EQ(cut.code, ORMI_EXIT_CORRUPT) << cut.output;
+    EXPECT_NE(cut.output.find("is not an intact bzip2 package (the file is truncated); nothing was sent"), std::string::npos)
+        << cut.output;
+    EXPECT_TRUE(sim_requests(s).empty());
+    std::string flipped = package;
+    flipped[flipped.size() / 2] ^= 0x10;
+    cli_writeFile(path("bad_ormi_2.2.0.bz2"), flipped);
+    EXPECT_EQ(cli_run(quick({"update", path("bad_ormi_2.2.0.bz2"), "--device", dev})).code, ORMI_EXIT_CORRUPT);
+    EXPECT_TRUE(sim_requests(s).empty());
+    // --no-verify sends it all the same.
+    EXPECT_EQ(cli_run(quick({"update", path("bad_ormi_2.2.0.bz2"), "--device", dev, "--no-verify"})).code, ORMI_EXIT_OK);
+    EXPECT_TRUE(sim_lastUpload(s).data == flipped);
+}
+
+TEST_F(CliCommand, NetworkFailuresAreRetriedThenReportedUnreachable) {
+    sim_server* gone = sim_start(sim_options());
+    ASSERT_NE(gone, nullptr);
+    std::string dev = device(gone);
+    sim_stop(gone);
+    cli_outcome run = cli_run(quick({"check", "--device", dev, "--retries", "2"}));
+    EXPECT_EQ(run.code, ORMI_EXIT_UNREACHABLE) << run.output;
+    EXPECT_NE(run.output.find("login: no connection, retry 1 of 2 in 0.1 s"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("retry 2 of 2"), std::string::npos);
+    EXPECT_EQ(run.output.find("retry 3"), std::string::npos);
+
+    // A device that accepts but never answers counts as unreachable too.
+    sim_options silent;
+    silent.fault = "silent";
+    sim_server* s = startSim(silent);
+    EXPECT_EQ(cli_run(quick({"check", "--device", device(s), "--retries", "0"})).code, ORMI_EXIT_UNREACHABLE);
+}
+
+TEST_F(CliCommand, UploadInstallationAndRebootFailuresHaveTheirExitCodes) {
+    sim_options slowAnswer;
+    slowAnswer.answerDelayMs = 4000;
+    sim_server* slow = startSim(slowAnswer);
+    cli_outcome upload = cli_run(quick({"update", packagePath, "--device", device(slow), "--upload-wait", "1"}));
+    EXPECT_EQ(upload.code, ORMI_EXIT_UPLOAD) << upload.output;
+    EXPECT_NE(upload.output.find("the device did not answer the upload within 1 s"), std::string::npos) << upload.output;
+
+    sim_server* failing = startSim(sim_options());
+    sim_setOverride(failing, "type=values",
+                    "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n"
+                    "{\"state\": \"error\", \"content\": \"checksum of the package wrong\"}");
+    cli_outcome install = cli_run(quick({"update", packagePath, "--device", device(failing)}));
+    EXPECT_EQ(install.code, ORMI_EXIT_INSTALL) << install.output;
+    EXPECT_NE(install.output.find("the installation failed: checksum of the package wrong"), std::string::npos) << install.output;
+    EXPECT_EQ(sim_configuration(failing).find("\"reboot\": true"), std::string::npos) << "no reboot after a failed installation";
+
+    sim_options longReboot;
+    longReboot.rebootSeconds = 30;
+    sim_server* away = startSim(longReboot);
+    cli_outcome reboot = cli_run(quick({"update", packagePath, "--device", device(away), "--reboot-wait", "2"}));
+    EXPECT_EQ(reboot.code, ORMI_EXIT_REBOOT) << reboot.output;
+    EXPECT_NE(reboot.output.find("the device did not answer again within 2 s after the reboot"), std::string::npos)
+        << reboot.output;
+}
+
+TEST_F(CliCommand, PackageNameMustFitTheDevice) {
+    struct nameCase { const char* version; const char* name; int code; const char* says; } cases[] = {
+        {"2.1.0", "fw_ormim_2.2.0.bz2", ORMI_EXIT_NOFIT, "Das Gerät ist vom Typ ORMI. Das Package muss dazu passen."},
+        {"2.1.0m", "fw_ormi_2.2.0m.bz2", ORMI_EXIT_NOFIT, "Das Gerät ist vom Typ ORMI-M. Das Package muss dazu passen."},
+        {"2.1.0-rc", "fw_ormi_2.2.0.bz2", ORMI_EXIT_NOFIT, "Der ORMI/ORMI-M hat die Version -rc. Das Package muss dazu passen."},
+        {"2.1.0-rc", "fw_ormi_2.2.0-rc.bz2", ORMI_EXIT_OK, "ORMI, Version 2.1.0-rc"},
+        {"2.1.0m", "fw_ormim_2.2.0m.bz2", ORMI_EXIT_OK, "ORMI-M, Version 2.1.0m"},
+    };
+    for (const nameCase& c : cases) {
+        SCOPED_TRACE(std::string(c.version) + " " + c.name);
+        sim_options options;
+        options.packageVersion = c.version;
+        sim_server* s = startSim(options);
+        ASSERT_NE(s, nullptr);
+        cli_writeFile(path(c.name), package);
+        cli_outcome run = cli_run(quick({"update", path(c.name), "--device", device(s)}));
+        EXPECT_EQ(run.code, c.code) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        EXPECT_EQ(sim_lastUpload(s).fileName.empty(), c.code != ORMI_EXIT_OK) << "a package that does not fit is not sent";
+    }
+}
+
+TEST_F(CliCommand, ValuesAndChannelsAreReadAndWritten) {
+    sim_server* s = startSim(sim_options());
+    const std::string dev = device(s);
+    cli_outcome whole = cli_run(quick({"get", "configuration", "devicebase", "--device", dev}));
+    EXPECT_EQ(whole.code, ORMI_EXIT_OK);
+    EXPECT_EQ(whole.output.compare(0, 2, "{\n"), 0) << whole.output;
+    struct getCase { const char* key; const char* printed; } gets[] = {
+        {"package_version", "2.1.0\n"}, {"network.netmask", "255.255.255.0\n"}, {"temperature_offset", "-2.5\n"},
+        {"utc_offset_minutes", "-60\n"},
+    };
+    for (const getCase& g : gets) EXPECT_EQ(cli_run(quick({"get", "configuration", "devicebase", g.key, "--device", dev})).output, g.printed);
+
+    // A string with a quote and a comma replaces the old one whole; everything else stays.
+    cli_outcome set = cli_run(quick({"set", "configuration", "devicebase", "location", "\"Hall 4, rack \\\"A\\\"\"", "--device", dev}));
+    EXPECT_EQ(set.code, ORMI_EXIT_OK) << set.output;
+    std::string stored = sim_configuration(s);
+    EXPECT_NE(stored.find("\"location\":\"Hall 4, rack \\\"A\\\"\","), std::string::npos) << stored;
+    EXPECT_NE(stored.find("\"serial_number\":\"0412-3387\""), std::string::npos) << stored;
+    EXPECT_NE(stored.find("\"temperature_offset\":-2.5"), std::string::npos) << stored;
+    EXPECT_EQ(cli_run(quick({"set", "configuration", "devicebase", "no_such_key", "1", "--device", dev})).code, ORMI_EXIT_FAILED);
+
+    // @file: the file's text is the value.
+    cli_writeFile(path("module.json"), "{\"a\": 1}");
+    EXPECT_EQ(cli_run(quick({"set", "configuration", "extra", "", "@" + path("module.json"), "--device", dev})).code, ORMI_EXIT_OK);
+    EXPECT_EQ(cli_run(quick({"get", "configuration", "extra", "a", "--device", dev})).output, "1\n");
+
+    EXPECT_EQ(cli_run(quick({"io", "set", "station", "do1", "1", "--device", dev})).code, ORMI_EXIT_OK);
+    EXPECT_EQ(sim_ioValue(s, "station/do1/output"), "1");
+    cli_outcome io = cli_run(quick({"io", "get", "station", "do1", "--device", dev, "--json"}));
+    EXPECT_EQ(io.code, ORMI_EXIT_OK);
+    EXPECT_NE(io.output.find("\"ok\":true,\"exit_code\":0,\"result\":\"ok\",\"message\":\"1\""), std::string::npos) << io.output;
+    EXPECT_EQ(cli_run(quick({"io", "set", "station", "do1", "one", "--device", dev})).code, ORMI_EXIT_USAGE);
+}
+
+TEST_F(CliCommand, ExistingSettingsFileIsUsedAsItIsAndLeftUnchanged) {
+    sim_options options;
+    options.loginMethod = 2;
+    options.password = "pass word";
+    options.packageVersion = "2.1.0m";
+    sim_server* s = startSim(options);
+    cli_unsetEnv("ORMI_PASSWORD");
+    std::string settings = "[IP]\r\nip_address=http://127.0.0.1:" + std::to_string(sim_port(s)) +
+                           "\r\n[LOGIN]\r\nusername=admin\r\npassword=pass word\r\nlogin_version=2\r\n";
+    cli_writeFile(path("ormi_control.ini"), settings);
+    cli_outcome run = cli_run({"check", "--settings", path("ormi_control.ini")});
+    EXPECT_EQ(run.code, ORMI_EXIT_OK) << run.output;
+    EXPECT_NE(run.output.find("ORMI-M, Version 2.1.0m"), std::string::npos) << run.output;
+    EXPECT_EQ(cli_readFile(path("ormi_control.ini")), settings);
+    EXPECT_EQ(cli_run({"check", "--settings", path("ormi_control.ini"), "--user", "x"}).code, ORMI_EXIT_USAGE);
+
+    // The password from a file: its first line only.
+    cli_writeFile(path("password.txt"), "pass word\r\nsecond line\n");
+    EXPECT_EQ(cli_run(quick({"check", "--device", device(s), "--login-method", "2", "--password-file", path("password.txt")})).code,
+              ORMI_EXIT_OK);
+    EXPECT_EQ(cli_run(quick({"check", "--device", device(s), "--login-method", "1", "--password-file", path("password.txt")})).code,
+              ORMI_EXIT_LOGIN);
+}
+
+TEST_F(CliCommand, EveryCommandHasHelp) {
+    struct helpCase { std::vector<std::string> args; const char* starts; } cases[] = {
+        {{"--help"}, "usage: ormi COMMAND"},
+        {{"check", "--help"}, "usage: ormi check"},
+        {{"get", "--help"}, "usage: ormi get TYPE MODULE [KEY]"},
+        {{"set", "--help"}, "usage: ormi set TYPE MODULE KEY VALUE"},
+        {{"io", "get", "--help"}, "usage: ormi io get BASE CHANNEL"},
+        {{"io", "--help"}, "usage: ormi io get BASE CHANNEL"},
+        {{"update", "--help"}, "usage: ormi update PACKAGE"},
+    };
+    for (const helpCase& c : cases) {
+        cli_outcome run = cli_run(c.args);
+        EXPECT_EQ(run.code, ORMI_EXIT_OK);
+        EXPECT_EQ(run.output.compare(0, std::strlen(c.starts), c.starts), 0) << run.output;
+        EXPECT_NE(run.output.find("--password-file FILE"), std::string::npos);
+    }
+}
+
+}  // namespace
