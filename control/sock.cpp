@@ -65,6 +65,10 @@ static uint16_t sock_portNumber(const char* text)
 
 int sock_connect(char* address, char* port)
 {
+    if (!address || !port) {
+        sock_close();
+        return 0;
+    }
     // Only a prefix is a scheme; "http://" elsewhere belongs to the text.
     if (strncmp(address, "http://", 7) == 0)
         memmove(address, address + 7, strlen(address + 7) + 1);
@@ -151,7 +155,7 @@ int sock_sendText(const char* text, int timeout)
 
 int sock_waitResponse(char* out, int timeout)
 {
-    if (!sock_waitFlag(&closedByPeer, timeout))
+    if (!out || !sock_waitFlag(&closedByPeer, timeout))
         return 0;
     size_t n = strnlen(rxBuffer, sizeof rxBuffer - 1);
     memcpy(out, rxBuffer, n);
