@@ -72,9 +72,24 @@ int bind_load(std::string* error) {
         *error = path + " lacks the export " + missing;
         return 0;
     }
-    // Gives the library's event thread its moment to come up before the first exchange.
     pStartDLL();
+#ifdef _WIN32
+    // Exchanges fail until the library's event thread has its window; other
+    // processes (parallel runs) have windows of the same class.
+    for (int i = 0; i < 500; ++i) {
+        for (HWND w = FindWindowExA(HWND_MESSAGE, nullptr, "ormiControl", nullptr); w;
+             w = FindWindowExA(HWND_MESSAGE, w, "ormiControl", nullptr)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner == GetCurrentProcessId()) return 1;
+        }
+        Sleep(10);
+    }
+    *error = "the control library did not start its event thread";
+    return 0;
+#else
     return 1;
+#endif
 }
 
 int bind_checkConnection() { return pCheckConnection(); }
