@@ -19,6 +19,12 @@ double bench_ratio(double a, double b);
 // than the size; fixed costs push it below 1.
 double bench_growth(const std::vector<double>& sizes, const std::vector<double>& seconds);
 
+// Resident memory sampled at checkpoints: 1 when it grew by more than
+// toleranceKb from first to last sample and did so in most intervals (a
+// leak), 0 for a one-off step such as a thread stack of the in-process
+// device. grewIntervals receives how many intervals grew.
+bool bench_grows(const std::vector<long long>& samplesKb, long long toleranceKb, int* grewIntervals);
+
 // ---- measured rows and the report (bench_report.cpp)
 
 enum bench_verdict { BENCH_PASS, BENCH_FAIL, BENCH_NOT_MEASURED };

@@ -32,3 +32,13 @@ double bench_growth(const std::vector<double>& sizes, const std::vector<double>&
   double last = bench_ratio(seconds.back(), sizes.back());
   return bench_ratio(last, first);
 }
+
+bool bench_grows(const std::vector<long long>& samplesKb, long long toleranceKb, int* grewIntervals) {
+  int grew = 0;
+  for (std::size_t i = 1; i < samplesKb.size(); ++i)
+    if (samplesKb[i] > samplesKb[i - 1]) ++grew;
+  if (grewIntervals) *grewIntervals = grew;
+  if (samplesKb.size() < 2) return false;
+  int intervals = static_cast<int>(samplesKb.size()) - 1;
+  return samplesKb.back() - samplesKb.front() > toleranceKb && grew * 2 > intervals;
+}

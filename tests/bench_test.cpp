@@ -53,6 +53,28 @@ TEST(BenchStats, GrowthTellsLinearFromFixedCostsAndFromSuperlinear) {
   EXPECT_EQ(bench_growth(sizes, {0.1, 0.5}), 0);                         // sizes and times disagree
 }
 
+TEST(BenchStats, GrowthOfResidentMemoryCountsAsALeakOnlyWhenSteadyAndBeyondTolerance) {
+  struct Case {
+    std::vector<long long> samples;
+    bool leaks;
+    int grew;
+  };
+  const Case cases[] = {
+      {{100, 100, 100, 100, 100}, false, 0},
+      {{100, 120, 140, 160, 180}, true, 4},   // steady, 80 KB in all
+      {{100, 120, 140, 160, 160}, false, 3},  // steady but within 64 KB
+      {{100, 100, 256, 256, 256}, false, 1},  // one step, e.g. a new thread stack
+      {{100, 90, 160, 200, 250}, true, 3},    // a dip does not hide a trend
+      {{100}, false, 0},
+      {{}, false, 0},
+  };
+  for (const Case& c : cases) {
+    int grew = -1;
+    EXPECT_EQ(bench_grows(c.samples, 64, &grew), c.leaks) << c.samples.size() << " samples";
+    EXPECT_EQ(grew, c.grew);
+  }
+}
+
 TEST(BenchReport, VerdictNeedsSamplesNoFailuresAndARatioWithinTheLimit) {
   struct Case {
     int samples, failures;
