@@ -86,6 +86,7 @@ double net_now();                         // monotonic seconds
 bool term_isTerminal(int fd);             // 1 stdout, 2 stderr, 0 stdin
 int term_readPassword(const char* prompt, std::string* password);
 void term_prepareConsole();
+void term_restoreConsole();
 std::string term_executablePath();
 
 // --- progress.cpp: one live line on a terminal, nothing elsewhere ---

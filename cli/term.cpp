@@ -3,6 +3,7 @@
 #include "cli.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #ifdef _WIN32
@@ -22,10 +23,24 @@ bool term_isTerminal(int fd) {
 #endif
 }
 
+#ifdef _WIN32
+static UINT savedCodePage;
+#endif
+
+// The console's code page outlives this program: it is set back at the end.
+void term_restoreConsole() {
+#ifdef _WIN32
+    if (savedCodePage) SetConsoleOutputCP(savedCodePage);
+    savedCodePage = 0;
+#endif
+}
+
 void term_prepareConsole() {
 #ifdef _WIN32
     // The device texts are Windows-1252, like the updater's.
+    savedCodePage = GetConsoleOutputCP();
     SetConsoleOutputCP(1252);
+    std::atexit(term_restoreConsole);
     HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     DWORD mode = 0;
     if (GetConsoleMode(err, &mode)) SetConsoleMode(err, mode | 0x0004 /* virtual terminal processing */);

@@ -78,6 +78,7 @@ void closeNow() {
 BOOL WINAPI onConsoleEvent(DWORD) {
     closeNow();
     proc_terminateAll();
+    term_restoreConsole();
     ExitProcess(130);
     return TRUE;
 }
