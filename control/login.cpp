@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "debug.h"
+#include "http.h"
 #include "ini.h"
 #include "md5.h"
 #include "ormi_control.h"
@@ -64,7 +65,10 @@ ORMI_API int ORMI_CALL checkConnection(void)
     int result = 0;
     ini_connection connection;
     ini_readConnection(&connection);
-    const char* hash = login_passwordHash(connection.host, connection.port, connection.timeout, connection.user);
+    const char* texts[] = { connection.host, connection.user };
+    const char* hash = http_areLineSafe(texts, 2)
+                           ? login_passwordHash(connection.host, connection.port, connection.timeout, connection.user)
+                           : nullptr;
     if (hash != nullptr) {
         // Formatted after the TAN exchange, so that Host carries the address
         // as the transport left it.

@@ -5,6 +5,7 @@
 #include "ormi_control.h"
 
 #include "debug.h"
+#include "http.h"
 #include "ini.h"
 #include "json.h"
 #include "login.h"
@@ -119,6 +120,8 @@ const char kGetValueFormat[] =
 int param_setIO(const char* base, const char* channel, int value) {
   ini_connection conn;
   ini_readConnection(&conn);
+  const char* texts[] = {conn.host, conn.user, base, channel};
+  if (!http_areLineSafe(texts, 4)) return 0;
   char module[256];
   char form[1024];
   char request[1024];
@@ -138,6 +141,8 @@ int param_setIO(const char* base, const char* channel, int value) {
 int param_getIO(const char* base, const char* channel) {
   ini_connection conn;
   ini_readConnection(&conn);
+  const char* texts[] = {conn.host, conn.user, base, channel};
+  if (!http_areLineSafe(texts, 4)) return -1;
   char module[256];
   char request[1024];
   if (!param_modulePath(module, sizeof module, base, channel) ||
@@ -168,6 +173,8 @@ const char* param_getValue(const char* type, const char* module, const char* key
   if (type == nullptr || module == nullptr || key == nullptr) return nullptr;
   ini_connection conn;
   ini_readConnection(&conn);
+  const char* texts[] = {conn.host, conn.user, type, module, key};
+  if (!http_areLineSafe(texts, 5)) return nullptr;
   char request[1024];
   if (!param_format(request, sizeof request, kGetValueFormat, conn.user, kHashPlaceholder, type,
                     module, conn.host))
@@ -233,6 +240,9 @@ int param_setValue(const char* type, const char* module, const char* key, const 
   if (type == nullptr || module == nullptr || key == nullptr || value == nullptr) return 0;
   ini_connection conn;
   ini_readConnection(&conn);
+  // The value is form data and may span lines; the texts around it may not.
+  const char* texts[] = {conn.host, conn.user, type, module, key};
+  if (!http_areLineSafe(texts, 5)) return 0;
   // Prepared outside responseText, which a login with a TAN overwrites.
   char data[4096];
   char form[4096];

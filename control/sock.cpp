@@ -23,6 +23,11 @@ static char eventLine[256];                     // lines of the event thread
 
 int sock_open(plat_window window)
 {
+    // A connection still open here is an upload whose answer never came:
+    // replaced unclosed, it would leak, and its late notifications would be
+    // taken for the new connection's.
+    if (socketHandle != PLAT_INVALID_SOCKET)
+        sock_close();
     int major = 0, minor = 0;
     int result = plat_socketsStart(&major, &minor);
     if (result != 0) {

@@ -4,6 +4,7 @@
 #include "ormi_control.h"
 
 #include "debug.h"
+#include "http.h"
 #include "ini.h"
 #include "login.h"
 #include "plat.h"
@@ -89,6 +90,8 @@ int upload_send(const char* fileName, const char* data, int length) {
 
   ini_connection conn;
   ini_readConnection(&conn);
+  const char* texts[] = {conn.host, conn.user, fileName};
+  if (!http_areLineSafe(texts, 3)) return -1;
   // Refused before the login, so that nothing at all goes out; the login
   // can only shorten the host text, so the check still holds afterwards.
   if (!upload_fits(conn.host, fileName, length)) {

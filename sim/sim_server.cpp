@@ -472,6 +472,9 @@ int readRequest(sim_server* server, simnet_handle client, std::string* raw, simh
                 std::size_t* bodyStart) {
     std::vector<char> chunk(65536);
     std::size_t wanted = std::string::npos;  // total bytes of head and body once known
+    // Stray line feeds the library sends beyond the request: one behind a
+    // GET, two behind a parameter POST, none behind an upload.
+    std::size_t stray = 2;
     bool graceStarted = false;
     auto graceUntil = sim_clock::now();
     auto idleUntil = sim_clock::now() + std::chrono::milliseconds(idleTimeoutMs);
@@ -487,11 +490,13 @@ int readRequest(sim_server* server, simnet_handle client, std::string* raw, simh
                 if (request->contentLength > maxBodyBytes) return 413;
                 long long length = request->contentLength < 0 ? 0 : request->contentLength;
                 wanted = *bodyStart + (std::size_t)length;
-                raw->reserve(wanted + 2);
+                if (request->contentLength < 0) stray = 1;
+                if (request->path == "/cgi-bin/setUpdateFileToServer.cgi") stray = 0;
+                raw->reserve(wanted + stray);
             }
         }
         if (wanted != std::string::npos && raw->size() >= wanted) {
-            if (raw->size() >= wanted + 2) return 0;
+            if (raw->size() >= wanted + stray) return 0;
             if (!graceStarted) {
                 graceStarted = true;
                 graceUntil = sim_clock::now() + std::chrono::milliseconds(extraBytesGraceMs);
@@ -511,7 +516,7 @@ int readRequest(sim_server* server, simnet_handle client, std::string* raw, simh
             continue;
         }
         std::size_t room = chunk.size();
-        if (graceStarted) room = wanted + 2 - raw->size();
+        if (graceStarted) room = wanted + stray - raw->size();
         int n = simnet_recv(client, chunk.data(), (int)room);
         if (n <= 0) return graceStarted ? 0 : 400;  // the peer ended before its request was complete
         raw->append(chunk.data(), (std::size_t)n);
