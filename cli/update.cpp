@@ -101,8 +101,12 @@ int install(const cli_options& options, cli_result* result) {
     std::string text, why;
     if (!editedConfiguration("install_component", "\"package\"", &text, &why))
         return finish(result, ORMI_EXIT_INSTALL, "the installation could not be started: " + why);
-    if (device_setValue("configuration", "devicebase", "", text.c_str()) != DEVICE_DONE)
-        return finish(result, ORMI_EXIT_INSTALL, "the device did not take the installation request");
+    // Sent once: a request lost on the way may still have started the installation.
+    if (bind_setValue("configuration", "devicebase", "", text.c_str()) != 1)
+        return finish(result, ORMI_EXIT_INSTALL,
+                      net_probe(options.host, options.port, options.timeout) == NET_ANSWERS
+                          ? "the device did not take the installation request"
+                          : "the connection failed during the installation request; the installation may have started");
     report_info(options, "install: installation started");
     double started = net_now();
     progress_begin("installing", -1);

@@ -95,6 +95,20 @@ TEST_F(CliCommand, UploadInstallationAndRebootFailuresHaveTheirExitCodes) {
     EXPECT_NE(install.output.find("the installation failed: checksum of the package wrong"), std::string::npos) << install.output;
     EXPECT_EQ(sim_configuration(failing).find("\"reboot\": true"), std::string::npos) << "no reboot after a failed installation";
 
+    // A refused installation request is sent once, and nothing follows it.
+    sim_server* refusing = startSim(sim_options());
+    sim_setOverride(refusing, "\"install_component\":\"package\"", "HTTP/1.1 500 Error\r\n\r\nrefused\n");
+    cli_outcome start = cli_run(quick({"update", packagePath, "--device", device(refusing), "--retries", "3"}));
+    EXPECT_EQ(start.code, ORMI_EXIT_INSTALL) << start.output;
+    EXPECT_NE(start.output.find("the device did not take the installation request"), std::string::npos) << start.output;
+    int installRequests = 0, afterwards = 0;
+    for (const std::string& request : sim_requests(refusing)) {
+        if (installRequests) ++afterwards;
+        if (request.find("\"install_component\":\"package\"") != std::string::npos) ++installRequests;
+    }
+    EXPECT_EQ(installRequests, 1);
+    EXPECT_LE(afterwards, 1) << "at most the probe";
+
     sim_options longReboot;
     longReboot.rebootSeconds = 30;
     sim_server* away = startSim(longReboot);
