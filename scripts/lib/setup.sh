@@ -3,7 +3,7 @@
 
 ORMI_PACKAGES="cmake ninja-build g++ googletest libgtest-dev clang libclang-rt-14-dev
  mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
- xvfb xdotool x11-utils imagemagick curl libbz2-dev"
+ xvfb xdotool x11-utils imagemagick curl libbz2-dev bzip2"
 
 ormi_install_packages() {
   local missing=()
