@@ -1,0 +1,104 @@
+// Fuzz target over the whole answer path: the input plays the device. Its
+// bytes arrive in arbitrary pieces through sock_onEvent, and every export
+// then evaluates the answer. A broken connection must fail every export,
+// nothing may stay open, and no wait may outlast its bound.
+// fuzz-sources: control/plat_fuzz.cpp control/sock.cpp control/debug.cpp control/ini.cpp control/http.cpp control/login.cpp control/param.cpp control/upload.cpp common/md5.cpp common/json_parse.cpp common/json_search.cpp common/json_edit.cpp common/json_file.cpp
+//
+// Input: a mode byte (bit 0: login method 2, bits 1-3: no connect, no close,
+// read error), a byte seeding the piece sizes, then the answer bytes.
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "ormi_control.h"
+#include "plat.h"
+#include "plat_fuzz.h"
+#include "sock.h"
+
+namespace {
+
+const char kPassword[] = "Clear-Fuzz-Pw";
+bool answerHasPassword;
+
+void checkDebugLine(const char* text)
+{
+    if (!answerHasPassword && strstr(text, kPassword)) abort();
+}
+
+// Bound of one export: two waits per exchange, half a second of slack.
+void checkTime(long long start, int exchanges)
+{
+    if (plat_milliseconds() - start > exchanges * 2000LL + 500) abort();
+}
+
+void checkText(const char* text)
+{
+    if (!text) return;
+    // Returned texts lie in the library's buffers and must end there.
+    if (strnlen(text, sizeof responseText) >= sizeof responseText) abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 2 || size > 16384) return 0;
+    int modes = data[0];
+    int method = (modes & 1) ? 2 : 1;
+    const uint8_t* answer = data + 2;
+    size_t answerSize = size - 2;
+    answerHasPassword = memmem(answer, answerSize, kPassword, sizeof kPassword - 1) != nullptr;
+    plat_fuzzSetAnswer(answer, answerSize, data[1], modes >> 1);
+    plat_fuzzSetDebugHook(checkDebugLine);
+    plat_fuzzSetSetting("ip_address", "127.0.0.1");
+    plat_fuzzSetSetting("ip_port", "80");
+    plat_fuzzSetSetting("username", "admin");
+    plat_fuzzSetSetting("password", kPassword);
+    plat_fuzzSetSetting("login_version", method == 2 ? "2" : "1");
+    plat_fuzzSetSetting("timeout", "1");
+    bool broken = (modes >> 1) & (PLAT_FUZZ_NO_CONNECT | PLAT_FUZZ_NO_CLOSE | PLAT_FUZZ_READ_ERROR);
+
+    char channel[32];
+    long long start = plat_milliseconds();
+    int upload = sendUpdateFile("update", "p_ormi_.bz2", "pkg\0bytes", 9);
+    checkTime(start, method);
+    if (upload < -1 || upload > 1 || (broken && upload == 1)) abort();
+    start = plat_milliseconds();
+    int collected = sendUpdateFileResp();
+    checkTime(start, 1);
+    if (collected != 0 && collected != 1) abort();
+    if (plat_fuzzOpenSockets() > 1) abort();
+
+    start = plat_milliseconds();
+    int login = checkConnection();
+    checkTime(start, method);
+    if (broken && login != 0) abort();
+    if (plat_fuzzOpenSockets() != 0) abort();
+
+    strcpy(channel, "ai1");
+    start = plat_milliseconds();
+    int value = getIO("x", channel);
+    checkTime(start, method);
+    if (broken && value != -1) abort();
+
+    strcpy(channel, "do1");
+    start = plat_milliseconds();
+    int set = setIO("x", channel, 7);
+    checkTime(start, method);
+    if (broken && set != 0) abort();
+
+    const char* keys[] = { "", "package_version", "a.b.c" };
+    for (const char* key : keys) {
+        start = plat_milliseconds();
+        const char* text = getValue("configuration", "devicebase", key);
+        checkTime(start, method);
+        checkText(text);
+        if (broken && text) abort();
+    }
+    start = plat_milliseconds();
+    int stored = setValue("configuration", "devicebase", "", "{\n\t\"a\":\t1\n}");
+    checkTime(start, method);
+    if (broken && stored != 0) abort();
+    if (plat_fuzzOpenSockets() != 0) abort();
+    return 0;
+}
