@@ -61,6 +61,7 @@ TEST_F(CliUpdate, FullUpdateWithEitherLoginMethodStoresThePackageByteExact) {
         EXPECT_TRUE(installAsked);
         EXPECT_TRUE(rebootAsked);
         EXPECT_EQ(run.output.find("secret"), std::string::npos) << "the password is never shown";
+        EXPECT_EQ(run.output.find('\r'), std::string::npos) << "no progress line without a terminal";
     }
 }
 
