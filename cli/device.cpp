@@ -15,8 +15,12 @@ int timeout = 1;
 
 int guarded(const char* what, const std::function<bool()>& call) {
     for (int attempt = 0;; ++attempt) {
+        double started = net_now();
         if (call()) return DEVICE_DONE;
-        if (net_probe(host, port, timeout) == NET_ANSWERS) return DEVICE_REFUSED;
+        // A call that used up its time-out had no answer, whatever the probe finds
+        // afterwards; a refusal comes back at once.
+        bool timedOut = net_now() - started >= 0.9 * timeout;
+        if (!timedOut && net_probe(host, port, timeout) == NET_ANSWERS) return DEVICE_REFUSED;
         if (attempt >= settings.retries) return DEVICE_UNREACHABLE;
         char text[200];
         std::snprintf(text, sizeof text, "%s: no connection, retry %d of %d in %.1f s", what, attempt + 1,

@@ -404,6 +404,7 @@ int runIo(const cli_options& o, cli_result* r, std::string* value) {
     for (int attempt = 0;; ++attempt) {
         std::snprintf(channel, sizeof channel, "%s", o.args[1].c_str());
         bool done;
+        double started = net_now();
         if (o.command == "io-get") {
             int got = bind_getIO(o.args[0].c_str(), channel);
             done = got != -1;
@@ -412,7 +413,7 @@ int runIo(const cli_options& o, cli_result* r, std::string* value) {
             done = bind_setIO(o.args[0].c_str(), channel, setTo) == 1;
         }
         if (done) return finish(r, ORMI_EXIT_OK, o.command == "io-set" ? "set" : "");
-        if (net_probe(o.host, o.port, o.timeout) == NET_ANSWERS)
+        if (net_now() - started < 0.9 * o.timeout && net_probe(o.host, o.port, o.timeout) == NET_ANSWERS)
             return finish(r, ORMI_EXIT_FAILED, "the device refused the channel or gave no usable answer");
         if (attempt >= o.retries) return finish(r, ORMI_EXIT_UNREACHABLE, "the device cannot be reached");
         net_sleep(o.retryPause);
