@@ -76,14 +76,17 @@ TEST_F(RequestTextTest, LineBreakInASettingsTextIsRefusedByEveryExport) {
       [] { return setValue("configuration", "devicebase", "", "{}") == 0; },
       [] { return callUpload("p.bz2"); },
   };
-  // A line feed cannot stand inside a settings line; a carriage return can.
+  // A line feed cannot stand inside a settings line; a carriage return can
+  // with the POSIX reader, while the Windows one ends the value there.
   const struct {
     const char* name;
     std::string Settings::*field;
+    const char* section;
+    const char* key;
     std::string text;
   } texts[] = {
-      {"user", &Settings::user, "admin\rX-Injected: 1"},
-      {"address", &Settings::address, "127.0.0.1\rX-Injected: 1"},
+      {"user", &Settings::user, "LOGIN", "username", "admin\rX-Injected: 1"},
+      {"address", &Settings::address, "IP", "ip_address", "127.0.0.1\rX-Injected: 1"},
   };
   for (const auto& t : texts) {
     SCOPED_TRACE(t.name);
@@ -91,13 +94,21 @@ TEST_F(RequestTextTest, LineBreakInASettingsTextIsRefusedByEveryExport) {
     settings.*(t.field) = t.text;
     settings.loginVersion = 2;
     writeSettings();
+    char read[256];
+    ini_readString("ormi_control.ini", t.section, t.key, read, 255);
+    bool carried = std::strchr(read, '\r') != nullptr;
     for (std::size_t i = 0; i < std::size(exports); ++i) {
       SCOPED_TRACE("export " + std::to_string(i));
       sim_clearRequests(server);
       std::size_t connections = sim_connectionCount(server);
-      EXPECT_TRUE(exports[i]());
-      EXPECT_TRUE(sim_requests(server).empty());
-      EXPECT_EQ(sim_connectionCount(server), connections);
+      bool failed = exports[i]();
+      if (carried) {
+        EXPECT_TRUE(failed);
+        EXPECT_TRUE(sim_requests(server).empty());
+        EXPECT_EQ(sim_connectionCount(server), connections);
+      }
+      for (const std::string& request : sim_requests(server))
+        EXPECT_EQ(request.substr(0, request.find("\n\n")).find('\r'), std::string::npos);
     }
     settings = healthy;
     writeSettings();

@@ -102,7 +102,9 @@ TEST_F(SoakTest, ResourcesStayFlatOverManyCallsWithFaults) {
 #ifdef _WIN32
   ASSERT_GE(warm.sockets, 0);
   EXPECT_LE(end.sockets, warm.sockets + 2);
-  if (warm.handles > 0) EXPECT_LE(end.handles, warm.handles + 20);
+  if (warm.handles > 0) {
+    EXPECT_LE(end.handles, warm.handles + 20);
+  }
 #endif
   ASSERT_GT(warm.residentKb, 0);
   EXPECT_LE(end.residentKb, warm.residentKb + 4096);
