@@ -10,6 +10,7 @@
 #include "plat.h"
 #include "sim_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
