@@ -363,8 +363,10 @@ int runGet(const cli_options& o, cli_result* r, std::string* value) {
         } else if (floatValue != 0) {
             std::snprintf(number, sizeof number, "%g", floatValue);
             *value = number;
-        } else if (value->find("\"" + last + "\"") != std::string::npos) {
-            *value = "0";
+        } else if (std::size_t at = value->find("\"" + last + "\""); at != std::string::npos) {
+            // Present but zero, or an empty string.
+            std::size_t next = value->find_first_not_of(" \t\r\n:", at + last.size() + 2);
+            *value = next != std::string::npos && (*value)[next] == '"' ? "" : "0";
         } else {
             return finish(r, ORMI_EXIT_FAILED, "no key " + o.args[2] + " in " + o.args[1]);
         }

@@ -162,9 +162,12 @@ TEST_F(CliCommand, ValuesAndChannelsAreReadAndWritten) {
     EXPECT_EQ(cli_run(quick({"set", "configuration", "devicebase", "no_such_key", "1", "--device", dev})).code, ORMI_EXIT_FAILED);
 
     // @file: the file's text is the value.
-    cli_writeFile(path("module.json"), "{\"a\": 1}");
+    cli_writeFile(path("module.json"), "{\"a\": 1, \"zero\": 0, \"empty\": \"\"}");
     EXPECT_EQ(cli_run(quick({"set", "configuration", "extra", "", "@" + path("module.json"), "--device", dev})).code, ORMI_EXIT_OK);
-    EXPECT_EQ(cli_run(quick({"get", "configuration", "extra", "a", "--device", dev})).output, "1\n");
+    for (const char* key : {"a", "zero", "empty"}) {
+        std::string expected = std::string(key) == "a" ? "1\n" : std::string(key) == "zero" ? "0\n" : "\n";
+        EXPECT_EQ(cli_run(quick({"get", "configuration", "extra", key, "--device", dev})).output, expected) << key;
+    }
 
     EXPECT_EQ(cli_run(quick({"io", "set", "station", "do1", "1", "--device", dev})).code, ORMI_EXIT_OK);
     EXPECT_EQ(sim_ioValue(s, "station/do1/output"), "1");
