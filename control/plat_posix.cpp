@@ -5,6 +5,7 @@
 #include "plat.h"
 #include "sock.h"
 #include <arpa/inet.h>
+#include <atomic>
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -415,8 +416,28 @@ static void plat_openLog(void)
     openlog("ormi_control", LOG_PID, LOG_USER);
 }
 
+// Without a log daemon every syslog() call tries to connect to /dev/log
+// again, which costs more than the exchange it reports; so the socket's
+// presence is looked at no more than once a second.
+static std::atomic<int> logAvailable(-1);
+static std::atomic<long long> logCheckedAt(0);
+
+static int plat_logAvailable(void)
+{
+    long long now = plat_milliseconds();
+    int known = logAvailable.load(std::memory_order_relaxed);
+    if (known < 0 || now - logCheckedAt.load(std::memory_order_relaxed) >= 1000) {
+        known = access("/dev/log", W_OK) == 0 ? 1 : 0;
+        logAvailable.store(known, std::memory_order_relaxed);
+        logCheckedAt.store(now, std::memory_order_relaxed);
+    }
+    return known;
+}
+
 void plat_debugOutput(const char* text)
 {
+    if (!plat_logAvailable())
+        return;
     pthread_once(&logOnce, plat_openLog);
     syslog(LOG_DEBUG, "%s", text);
 }
