@@ -107,7 +107,11 @@ TEST_F(SoakTest, ResourcesStayFlatOverManyCallsWithFaults) {
   }
 #endif
   ASSERT_GT(warm.residentKb, 0);
+#ifndef __SANITIZE_ADDRESS__
+  // Under AddressSanitizer freed memory is held in quarantine, so resident
+  // memory grows by design there; its leak checker stands in.
   EXPECT_LE(end.residentKb, warm.residentKb + 4096);
+#endif
 }
 
 }  // namespace
