@@ -33,7 +33,7 @@ if(TARGET ormi_cli_core)
   ormi_add_gtest(cli_edit_test SOURCES cli_edit_test.cpp LIBS ormi_cli_core TIMEOUT 60)
 
   if(TARGET ormi AND TARGET ormi_sim)
-    ormi_add_gtest(cli_update_test SOURCES cli_update_test.cpp LIBS ormi_cli_core ormi_sim TIMEOUT 120)
+    ormi_add_gtest(cli_update_test SOURCES cli_update_test.cpp LIBS ormi_cli_core ormi_sim TIMEOUT 400)
     ormi_add_gtest(cli_command_test SOURCES cli_command_test.cpp LIBS ormi_cli_core ormi_sim TIMEOUT 120)
     foreach(program cli_update_test cli_command_test)
       add_dependencies(${program} ormi ormi_control)

@@ -82,6 +82,9 @@ TEST_F(UpdateWindow, WholeUpdateWithLoginMethod2)
 {
     options.packageVersion = "2.1.0";
     options.installPolls = 3;
+    // The upload's answer comes after the library's time-out, so the loading
+    // state lasts until timer 1 collects it (a quick answer ends it at once).
+    options.answerDelayMs = 3000;
     ASSERT_NO_FATAL_FAILURE(startAll());
 
     // Step 1: login, device read, configuration written back one member per line.
