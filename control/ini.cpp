@@ -1,12 +1,22 @@
 // Settings file ormi_control.ini, read afresh on every call from the
-// directory captured at load time.
+// directory captured at load time: once per exported call into a snapshot
+// that all of the call's reads share.
 #include "ini.h"
 #include "plat.h"
+#include "profile.h"
 #include <stdio.h>
 #include <string.h>
 
 static const char missingText[] = "no entry";
 static char iniDirectory[256];
+static const char iniFileName[] = "ormi_control.ini";
+
+// The settings file as the current exported call found it. snapshotLength
+// is -1 outside a call and whenever the file could not be taken whole; the
+// reads then go to the platform's reader one by one.
+static char snapshotText[16384];
+static int snapshotLength = -1;
+static int callDepth;
 
 void ini_setDirectory(const char* dir)
 {
@@ -26,12 +36,43 @@ static int ini_path(const char* fileName, char* path, int size)
     return n >= 0 && n < size;
 }
 
+void ini_beginCall(void)
+{
+    if (callDepth++ > 0)
+        return;
+    char path[260];
+    snapshotLength = ini_path(iniFileName, path, sizeof path)
+                         ? plat_readFile(path, snapshotText, (int)sizeof snapshotText)
+                         : -1;
+    // A byte order mark asks for a conversion of the text that only the
+    // platform's reader knows.
+    const unsigned char* t = (const unsigned char*)snapshotText;
+    if (snapshotLength >= 2 && ((t[0] == 0xff && t[1] == 0xfe) || (t[0] == 0xfe && t[1] == 0xff)))
+        snapshotLength = -1;
+    if (snapshotLength >= 3 && t[0] == 0xef && t[1] == 0xbb && t[2] == 0xbf)
+        snapshotLength = -1;
+}
+
+void ini_endCall(void)
+{
+    if (callDepth > 0 && --callDepth == 0)
+        snapshotLength = -1;
+}
+
+static int ini_inSnapshot(const char* fileName)
+{
+    return snapshotLength >= 0 && fileName && strcmp(fileName, iniFileName) == 0;
+}
+
 int ini_readString(const char* fileName, const char* section, const char* key, char* out, int size)
 {
     if (!out || size <= 0)
         return 0;
     char path[260];
-    if (ini_path(fileName, path, sizeof path) && section && key) {
+    if (ini_inSnapshot(fileName) && section && key) {
+        if (!profile_findInText(snapshotText, snapshotLength, section, key, out, size))
+            snprintf(out, (size_t)size, "%s", missingText);
+    } else if (ini_path(fileName, path, sizeof path) && section && key) {
         plat_profileString(path, section, key, missingText, out, size);
     } else {
         snprintf(out, (size_t)size, "%s", missingText);
@@ -43,8 +84,13 @@ int ini_readInt(const char* fileName, const char* section, const char* key, int 
 {
     char path[260];
     int value = defaultValue;
-    if (ini_path(fileName, path, sizeof path) && section && key)
+    char text[256];
+    if (ini_inSnapshot(fileName) && section && key) {
+        if (profile_findInText(snapshotText, snapshotLength, section, key, text, sizeof text))
+            value = profile_number(text, defaultValue);
+    } else if (ini_path(fileName, path, sizeof path) && section && key) {
         value = plat_profileInt(path, section, key, defaultValue);
+    }
     if (out)
         *out = value;
     return value != defaultValue;
@@ -54,10 +100,10 @@ void ini_readConnection(ini_connection* conn)
 {
     if (!conn)
         return;
-    ini_readString("ormi_control.ini", "IP", "ip_address", conn->host, 255);
-    ini_readString("ormi_control.ini", "IP", "ip_port", conn->port, 255);
-    ini_readString("ormi_control.ini", "LOGIN", "username", conn->user, 255);
-    ini_readInt("ormi_control.ini", "CONTROL", "timeout", 1, &conn->timeout);
+    ini_readString(iniFileName, "IP", "ip_address", conn->host, 255);
+    ini_readString(iniFileName, "IP", "ip_port", conn->port, 255);
+    ini_readString(iniFileName, "LOGIN", "username", conn->user, 255);
+    ini_readInt(iniFileName, "CONTROL", "timeout", 1, &conn->timeout);
     if (conn->timeout < 1)
         conn->timeout = 1;
 }

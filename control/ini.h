@@ -14,6 +14,12 @@ struct ini_connection { char host[256]; char port[256]; char user[256]; int time
 // 1, below 1 -> 1), read afresh on every call.
 void ini_readConnection(ini_connection* conn);
 
+// Frame one exported call: the file is read once at the beginning, and every
+// read of "ormi_control.ini" until the end sees that text (calls may nest).
+// Outside a call every read goes to the file.
+void ini_beginCall(void);
+void ini_endCall(void);
+
 // Replaces the directory captured at load time (also a test seam).
 void ini_setDirectory(const char* dir);
 

@@ -62,6 +62,7 @@ const char* login_passwordHash(char* address, char* port, int timeout, const cha
 ORMI_API int ORMI_CALL checkConnection(void)
 {
     plat_lock();
+    ini_beginCall();
     int result = 0;
     ini_connection connection;
     ini_readConnection(&connection);
@@ -81,6 +82,7 @@ ORMI_API int ORMI_CALL checkConnection(void)
             strstr(responseText, "LOGIN OK") != nullptr)
             result = 1;
     }
+    ini_endCall();
     plat_unlock();
     return result;
 }

@@ -264,21 +264,27 @@ int param_setValue(const char* type, const char* module, const char* key, const 
 
 ORMI_API int ORMI_CALL setIO(const char* base, char* channel, int value) {
   plat_lock();
+  ini_beginCall();
   int result = param_setIO(base, channel, value);
+  ini_endCall();
   plat_unlock();
   return result;
 }
 
 ORMI_API int ORMI_CALL getIO(const char* base, char* channel) {
   plat_lock();
+  ini_beginCall();
   int result = param_getIO(base, channel);
+  ini_endCall();
   plat_unlock();
   return result;
 }
 
 ORMI_API const char* ORMI_CALL getValue(const char* type, const char* module, const char* key) {
   plat_lock();
+  ini_beginCall();
   const char* result = param_getValue(type, module, key);
+  ini_endCall();
   plat_unlock();
   return result;
 }
@@ -286,7 +292,9 @@ ORMI_API const char* ORMI_CALL getValue(const char* type, const char* module, co
 ORMI_API int ORMI_CALL setValue(const char* type, const char* module, const char* key,
                                 const char* value) {
   plat_lock();
+  ini_beginCall();
   int result = param_setValue(type, module, key, value);
+  ini_endCall();
   plat_unlock();
   return result;
 }

@@ -52,6 +52,9 @@ int plat_currentDirectory(char* out, int size);
 int plat_profileString(const char* path, const char* section, const char* key,
                        const char* defaultText, char* out, int size);
 int plat_profileInt(const char* path, const char* section, const char* key, int defaultValue);
+// The whole file at path into out: its length, or -1 when it cannot be read
+// or does not fit in fewer than size bytes.
+int plat_readFile(const char* path, char* out, int size);
 
 void plat_debugOutput(const char* text);
 

@@ -112,6 +112,9 @@ int plat_profileInt(const char*, const char*, const char* key, int defaultValue)
     return negative ? -number : number;
 }
 
+// No file here: the settings come from memory through the profile calls.
+int plat_readFile(const char*, char*, int) { return -1; }
+
 void plat_debugOutput(const char* text)
 {
     if (debugHook)

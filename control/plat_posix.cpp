@@ -3,6 +3,7 @@
 // with the private-profile semantics, the system log as debug channel, the
 // process-wide lock and the signalled waits.
 #include "plat.h"
+#include "profile.h"
 #include "sock.h"
 #include <arpa/inet.h>
 #include <atomic>
@@ -13,7 +14,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <string.h>
-#include <strings.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <syslog.h>
@@ -322,16 +322,6 @@ static int plat_readLine(plat_lineReader* r, char* line, int size)
     return any;
 }
 
-static char* plat_trim(char* text)
-{
-    while (*text == ' ' || *text == '\t')
-        ++text;
-    size_t n = strlen(text);
-    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t' || text[n - 1] == '\r'))
-        text[--n] = 0;
-    return text;
-}
-
 static int plat_copy(char* out, int size, const char* text)
 {
     int n = (int)strlen(text);
@@ -350,36 +340,38 @@ static int plat_profileFind(const char* path, const char* section, const char* k
     if (reader.fd < 0)
         return 0;
     reader.position = reader.length = 0;
-    char line[1024];
-    int inSection = 0;
+    char line[PROFILE_LINE_SIZE];
+    profile_scan scan = { 0, 0 };
     int found = 0;
-    while (!found && plat_readLine(&reader, line, sizeof line)) {
-        char* text = plat_trim(line);
-        if (*text == '[') {
-            char* end = strchr(text, ']');
-            if (end)
-                *end = 0;
-            inSection = strcasecmp(plat_trim(text + 1), section) == 0;
-            continue;
-        }
-        char* equals = strchr(text, '=');
-        if (!inSection || *text == ';' || !equals)
-            continue;
-        *equals = 0;
-        if (strcasecmp(plat_trim(text), key) != 0)
-            continue;
-        char* value = plat_trim(equals + 1);
-        size_t n = strlen(value);
-        // A value in matching quotes is given without them.
-        if (n >= 2 && (value[0] == '"' || value[0] == '\'') && value[n - 1] == value[0]) {
-            value[n - 1] = 0;
-            ++value;
-        }
-        plat_copy(out, size, value);
-        found = 1;
-    }
+    while (!found && plat_readLine(&reader, line, sizeof line))
+        found = profile_line(&scan, line, section, key, out, size);
     close(reader.fd);
     return found;
+}
+
+int plat_readFile(const char* path, char* out, int size)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int length = 0;
+    for (;;) {
+        ssize_t got = read(fd, out + length, (size_t)(size - length));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got < 0)
+                length = -1;
+            break;
+        }
+        length += (int)got;
+        if (length == size) {
+            length = -1;                         // may go on beyond the buffer
+            break;
+        }
+    }
+    close(fd);
+    return length;
 }
 
 int plat_profileString(const char* path, const char* section, const char* key,
@@ -395,16 +387,9 @@ int plat_profileString(const char* path, const char* section, const char* key,
 int plat_profileInt(const char* path, const char* section, const char* key, int defaultValue)
 {
     char value[256];
-    if (!plat_profileFind(path, section, key, value, sizeof value) || !value[0])
+    if (!plat_profileFind(path, section, key, value, sizeof value))
         return defaultValue;
-    const char* p = value;
-    int negative = 0;
-    if (*p == '+' || *p == '-')
-        negative = *p++ == '-';
-    unsigned number = 0;
-    while (*p >= '0' && *p <= '9')
-        number = number * 10u + (unsigned)(*p++ - '0');
-    return (int)(negative ? 0u - number : number);
+    return profile_number(value, defaultValue);
 }
 
 // ---- debug channel

@@ -230,6 +230,32 @@ int plat_profileInt(const char* path, const char* section, const char* key, int 
     return (int)GetPrivateProfileIntA(section, key, defaultValue, path);
 }
 
+int plat_readFile(const char* path, char* out, int size)
+{
+    // Shared like the profile functions open it: a writer may hold the file.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    int length = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, out + length, (DWORD)(size - length), &got, NULL)) {
+            length = -1;
+            break;
+        }
+        if (got == 0)
+            break;
+        length += (int)got;
+        if (length == size) {
+            length = -1;                         // may go on beyond the buffer
+            break;
+        }
+    }
+    CloseHandle(file);
+    return length;
+}
+
 // ---- debug channel
 
 void plat_debugOutput(const char* text)

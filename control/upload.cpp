@@ -163,7 +163,9 @@ ORMI_API int ORMI_CALL sendUpdateFile(const char* type, const char* fileName, co
                                       int length) {
   (void)type;
   plat_lock();
+  ini_beginCall();
   int result = upload_send(fileName, data, length);
+  ini_endCall();
   plat_unlock();
   return result;
 }

@@ -1,5 +1,6 @@
 // The settings file: defaults, the time-out rule, the private-profile
-// semantics of the readers, and that every read goes to the file afresh.
+// semantics of the readers, that every read goes to the file afresh, and
+// that the reads of one call share one reading of the file.
 #include "control_capture.h"
 #include "ini.h"
 
@@ -127,6 +128,99 @@ TEST_F(SettingsTest, DirectoryThatDoesNotFitCountsAsMissing) {
     ini_setDirectory(dir.string().c_str());
     EXPECT_EQ(ini_readString("ormi_control.ini", "IP", "ip_address", out, 255), 1);
     EXPECT_STREQ(out, "here");
+}
+
+// What one call reads from its single reading of the file must be what the
+// platform's reader finds in the file (on Windows the profile functions).
+TEST_F(SettingsTest, ReadsWithinACallAgreeWithThePlatformReader) {
+    const char* files[] = {
+        "[IP]\nip_address=10.0.0.7\nip_port=8080\n[LOGIN]\nusername=admin\npassword=pw\nlogin_version=2\n"
+        "[CONTROL]\ntimeout=5\n",
+        "[ip]\r\n  IP_Address = myhost:81  \r\n[Login]\r\nUserName=\top\t\r\n[control]\r\nTIMEOUT= 7s\r\n",
+        "[LOGIN]\npassword=\"quoted pw\"\nusername='single'\n[IP]\nip_address=\"half\nip_port=\"\"\n",
+        "[LOGIN]\npassword=a=b=c\nusername=\nlogin_version=-2\n[CONTROL]\ntimeout=abc\n",
+        "[LOGIN]\nusername=first\nusername=second\n[IP]\nip_address=one\n[IP]\nip_address=two\nip_port=9\n",
+        "; comment\n[LOGIN]\n;username=commented\npassword\nusername=real\n[CONTROL]\ntimeout=3",
+        "[IP]\nip_address=no entry\n[LOGIN]\nlogin_version=\n[CONTROL]\ntimeout=+4\n",
+        "ip_address=outside\n[IP]\nip_port=81\n[OTHER]\nip_address=elsewhere\n",
+        "",
+    };
+    struct key_ref { const char* section; const char* key; };
+    const key_ref texts[] = { { "IP", "ip_address" }, { "IP", "ip_port" }, { "LOGIN", "username" },
+                              { "LOGIN", "password" }, { "LOGIN", "missing" }, { "NOSECTION", "ip_address" } };
+    const key_ref numbers[] = { { "LOGIN", "login_version" }, { "CONTROL", "timeout" }, { "IP", "ip_port" } };
+    for (const char* file : files) {
+        SCOPED_TRACE(file);
+        control_writeSettings(dir, file);
+        for (const key_ref& k : texts) {
+            SCOPED_TRACE(k.key);
+            char direct[256], shared[256];
+            int directFound = ini_readString("ormi_control.ini", k.section, k.key, direct, 255);
+            ini_beginCall();
+            int sharedFound = ini_readString("ormi_control.ini", k.section, k.key, shared, 255);
+            ini_endCall();
+            EXPECT_EQ(sharedFound, directFound);
+            EXPECT_STREQ(shared, direct);
+        }
+        for (const key_ref& k : numbers) {
+            SCOPED_TRACE(k.key);
+            int direct = 0, shared = 0;
+            int directChanged = ini_readInt("ormi_control.ini", k.section, k.key, 1, &direct);
+            ini_beginCall();
+            int sharedChanged = ini_readInt("ormi_control.ini", k.section, k.key, 1, &shared);
+            ini_endCall();
+            EXPECT_EQ(sharedChanged, directChanged);
+            EXPECT_EQ(shared, direct);
+        }
+    }
+}
+
+TEST_F(SettingsTest, ACallReadsTheFileOnceAndTheNextCallAfresh) {
+    control_writeSettings(dir, "[IP]\nip_address=first\n[LOGIN]\npassword=one\n");
+    ini_beginCall();
+    ini_beginCall();                       // nested: the outer call's reading stays
+    control_writeSettings(dir, "[IP]\nip_address=second\n[LOGIN]\npassword=two\n");
+    ini_connection conn;
+    ini_readConnection(&conn);
+    char password[256];
+    ini_readString("ormi_control.ini", "LOGIN", "password", password, 255);
+    EXPECT_STREQ(conn.host, "first");
+    EXPECT_STREQ(password, "one");
+    ini_endCall();
+    ini_readConnection(&conn);
+    EXPECT_STREQ(conn.host, "first");
+    ini_endCall();
+    ini_readConnection(&conn);
+    EXPECT_STREQ(conn.host, "second");
+    ini_beginCall();
+    ini_readConnection(&conn);
+    EXPECT_STREQ(conn.host, "second");
+    ini_endCall();
+    std::filesystem::remove(dir / "ormi_control.ini");
+    ini_beginCall();
+    ini_readConnection(&conn);
+    EXPECT_STREQ(conn.host, "no entry");
+    EXPECT_EQ(conn.timeout, 1);
+    ini_endCall();
+}
+
+// Files that one reading cannot hold, or whose text the platform converts,
+// are read key by key as outside a call.
+TEST_F(SettingsTest, LargeFilesAndMarkedEncodingsAreStillRead) {
+    struct file_case { const char* name; std::string text; const char* host; };
+    const file_case cases[] = {
+        { "key behind 40,000 bytes", "[PAD]\n" + std::string(40000, ';') + "\n[IP]\nip_address=far\n", "far" },
+        { "UTF-8 byte order mark", "\xef\xbb\xbf[IP]\nip_address=marked\n", "marked" },
+    };
+    for (const file_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        control_writeSettings(dir, c.text);
+        ini_beginCall();
+        ini_connection conn;
+        ini_readConnection(&conn);
+        ini_endCall();
+        EXPECT_STREQ(conn.host, c.host);
+    }
 }
 
 #ifndef _WIN32
