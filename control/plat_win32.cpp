@@ -6,6 +6,7 @@
 #include <windows.h>
 #include "plat.h"
 #include "sock.h"
+#include <atomic>
 
 enum { WM_SOCKET_EVENT = WM_USER + 1 };
 
@@ -258,7 +259,36 @@ int plat_readFile(const char* path, char* out, int size)
 
 // ---- debug channel
 
+// With no one listening, OutputDebugStringA still raises its exception and
+// looks for a debug monitor on every line, which under some hosts costs
+// more than the exchange it reports. So a monitor (its named event) is
+// looked for at most once a second; an attached debugger always gets the line.
+static std::atomic<int> monitorPresent(-1);
+static std::atomic<long long> monitorCheckedAt(0);
+
+static int plat_monitorPresent(void)
+{
+    long long now = plat_milliseconds();
+    int known = monitorPresent.load(std::memory_order_relaxed);
+    if (known < 0 || now - monitorCheckedAt.load(std::memory_order_relaxed) >= 1000) {
+        known = 0;
+        const char* names[] = { "DBWIN_BUFFER_READY", "Global\\DBWIN_BUFFER_READY" };
+        for (const char* name : names) {
+            HANDLE ready = OpenEventA(SYNCHRONIZE, FALSE, name);
+            if (ready) {
+                CloseHandle(ready);
+                known = 1;
+                break;
+            }
+        }
+        monitorPresent.store(known, std::memory_order_relaxed);
+        monitorCheckedAt.store(now, std::memory_order_relaxed);
+    }
+    return known;
+}
+
 void plat_debugOutput(const char* text)
 {
-    OutputDebugStringA(text);
+    if (IsDebuggerPresent() || plat_monitorPresent())
+        OutputDebugStringA(text);
 }

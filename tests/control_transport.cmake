@@ -14,6 +14,11 @@ if(TARGET ormi_control)
     target_link_libraries(control_library_test PRIVATE ${CMAKE_DL_LIBS})
   endif()
 endif()
+if(WIN32 AND TARGET ormi_control_static)
+  ormi_add_gtest(control_debug_test SOURCES control_debug_test.cpp LIBS ormi_control_static TIMEOUT 60)
+  # One debug monitor per session at a time: two would take each other's lines.
+  set_tests_properties(control_debug_test PROPERTIES RESOURCE_LOCK debug_monitor)
+endif()
 if(WIN32 AND TARGET ormi_control)
   # The x86 DLL is built in the sibling win32 tree (no tests there).
   string(REPLACE "win64" "win32" ORMI_WIN32_BINARY_DIR ${CMAKE_BINARY_DIR})

@@ -3,6 +3,7 @@
 // back, package names that do not fit, failed and slow uploads, an
 // installation whose device stops answering, and steps that must send
 // nothing.
+#include "debug_monitor.h"
 #include "workflow_fixture.h"
 
 #include <mutex>
@@ -13,72 +14,6 @@
 using namespace workflow_test;
 
 namespace {
-
-// Collects the debug-output lines of other processes the way a debug
-// monitor does, through the shared buffer that OutputDebugString fills.
-struct DebugMonitor {
-    HANDLE mutex = NULL, mapping = NULL, bufferReady = NULL, dataReady = NULL;
-    const char *view = nullptr;
-    std::thread reader;
-    std::mutex lock;
-    std::vector<std::pair<DWORD, std::string>> lines;
-    volatile bool stopping = false;
-
-    bool start()
-    {
-        mutex = CreateMutexA(NULL, FALSE, "DBWinMutex");
-        mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4096,
-                                     "DBWIN_BUFFER");
-        bufferReady = CreateEventA(NULL, FALSE, TRUE, "DBWIN_BUFFER_READY");
-        dataReady = CreateEventA(NULL, FALSE, FALSE, "DBWIN_DATA_READY");
-        if (!mutex || !mapping || !bufferReady || !dataReady)
-            return false;
-        view = (const char *)MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 4096);
-        if (view == nullptr)
-            return false;
-        reader = std::thread([this] {
-            while (!stopping) {
-                if (WaitForSingleObject(dataReady, 100) != WAIT_OBJECT_0)
-                    continue;
-                DWORD pid = *(const DWORD *)view;
-                std::string text(view + sizeof(DWORD), strnlen(view + sizeof(DWORD), 4096 - sizeof(DWORD)));
-                {
-                    std::lock_guard<std::mutex> hold(lock);
-                    lines.emplace_back(pid, text);
-                }
-                SetEvent(bufferReady);
-            }
-        });
-        return true;
-    }
-    void stop()
-    {
-        stopping = true;
-        if (reader.joinable())
-            reader.join();
-        if (view)
-            UnmapViewOfFile(view);
-        for (HANDLE h : {mutex, mapping, bufferReady, dataReady})
-            if (h)
-                CloseHandle(h);
-    }
-    // The process's lines, without their line ends.
-    std::vector<std::string> of(DWORD pid)
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        std::vector<std::string> result;
-        for (auto &line : lines) {
-            if (line.first != pid)
-                continue;
-            std::string text = line.second;
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-                text.pop_back();
-            if (!text.empty())
-                result.push_back(text);
-        }
-        return result;
-    }
-};
 
 bool hasLine(const std::vector<std::string> &lines, const std::string &line)
 {
