@@ -4,6 +4,7 @@
 #include "sock.h"
 #include "debug.h"
 #include <atomic>
+#include <thread>
 #include <string.h>
 
 char responseText[4096];
@@ -117,6 +118,11 @@ static int sock_waitFlag(std::atomic<int>* flag, int timeout)
 {
     long long limit = timeout > 0 ? (long long)timeout * 1000 : 0;
     long long start = plat_milliseconds();
+    // The event thread's notification mostly comes within microseconds, and
+    // a caller that has gone to sleep takes longer to wake than that: so a
+    // short spin, giving way to other threads, before the first pause.
+    for (int i = 0; i < 200 && !flag->load(std::memory_order_acquire); ++i)
+        std::this_thread::yield();
     while (!flag->load(std::memory_order_acquire)) {
         long long left = limit - (plat_milliseconds() - start);
         if (left <= 0)

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <set>
+#include <thread>
 #include <string.h>
 
 #ifdef _WIN32
@@ -296,6 +297,34 @@ TEST_F(TransportTest, DeviceFaultsEndTheExchangeWithinTheTimeOut) {
         EXPECT_GE(run.ms, 950);
         EXPECT_LT(run.ms, 2200);
     }
+}
+
+// A device that sends without end: the event thread hands the pieces on
+// in batches, and the caller must still get the socket closed at its time-out.
+TEST_F(TransportTest, FloodingDeviceStillEndsTheExchangeWithinTheTimeOut) {
+    int floodPort = 0;
+    simnet_handle listener = simnet_listen("127.0.0.1", 0, &floodPort);
+    ASSERT_NE(listener, simnet_invalid);
+    std::atomic<bool> stop(false);
+    std::thread device([&] {
+        simnet_handle client = simnet_invalid;
+        if (simnet_accept(listener, 5000, &client) != 1)
+            return;
+        const std::string block = httpAnswer(std::string(1000, 'f'));
+        auto start = std::chrono::steady_clock::now();
+        while (!stop && control_millisecondsSince(start) < 10000 &&
+               simnet_sendAll(client, block.data(), block.size())) {}
+        simnet_close(client);
+    });
+    exchange_run run = runExchange(loginRequest("127.0.0.1"), "127.0.0.1", std::to_string(floodPort));
+    stop = true;
+    device.join();
+    simnet_close(listener);
+    EXPECT_EQ(run.ok, 0);
+    EXPECT_EQ(run.response, "");
+    EXPECT_TRUE(hasLine(run, "socket closed\n"));
+    EXPECT_GE(run.ms, 950);
+    EXPECT_LT(run.ms, 2200);
 }
 
 TEST_F(TransportTest, ResetMidAnswerEndsTheExchangeAtOnce) {
