@@ -204,10 +204,19 @@ bench_row bench_curlRow(const std::string& name, const bench_curl& curl, const s
       library.push_back((bench_nowMs() - start) * scale);
     }
   };
-  timeLibrary((count + 1) / 2);
+  // In rounds, so that a drift of the machine's load hits both alike: half a
+  // round of library calls, one curl process with a round of transfers, the
+  // other half.
+  const int round = 20;
   std::string problem;
-  std::vector<double> times = bench_curlTimes(curl, configLines, count, &problem);
-  timeLibrary((count + 1) / 2);
+  std::vector<double> times;
+  for (int done = 0; done < count && problem.empty(); done += round) {
+    int n = std::min(round, count - done);
+    timeLibrary((n + 1) / 2);
+    std::vector<double> batch = bench_curlTimes(curl, configLines, n, &problem);
+    times.insert(times.end(), batch.begin(), batch.end());
+    timeLibrary(n / 2);
+  }
   for (double& t : times) t *= scale;
   row.samples = static_cast<int>(times.size());
   // Columns: the library, then curl in the floor columns; the ratio is ours over curl's.
