@@ -66,7 +66,10 @@ plat_socket plat_socketCreate(void);            // TCP over IPv4
 int plat_socketSelect(plat_socket s, plat_window window);  // 0 or error
 // address and port in network byte order; 0 = attempt under way, else error.
 int plat_socketConnect(plat_socket s, uint32_t address, uint16_t port);
-int plat_socketSend(plat_socket s, const char* data, int length);   // bytes or -1
+// The pieces in order (at most PLAT_MAX_PIECES), gathered into one send
+// call: bytes accepted or -1.
+enum { PLAT_MAX_PIECES = 4 };
+int plat_socketSend(plat_socket s, const char* const* pieces, const int* lengths, int count);
 int plat_socketRecv(plat_socket s, char* buffer, int size);         // bytes, 0 or -1
 int plat_socketClose(plat_socket s);            // 0 or -1
 // 1 = the socket can take more data, 0 = not within ms, -1 = error.

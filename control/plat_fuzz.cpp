@@ -186,8 +186,11 @@ static void plat_fuzzDeliver(int s)
         sock_onEvent(PLAT_EVENT_CLOSE, 0);
 }
 
-int plat_socketSend(plat_socket s, const char*, int length)
+int plat_socketSend(plat_socket s, const char* const*, const int* lengths, int count)
 {
+    int length = 0;
+    for (int i = 0; i < count; ++i)
+        length += lengths[i];
     if (s != currentSocket) {
         lastError = 9;
         return -1;

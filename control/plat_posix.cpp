@@ -16,6 +16,7 @@
 #include <string.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <syslog.h>
 #include <time.h>
 #include <unistd.h>
@@ -247,10 +248,23 @@ int plat_socketConnect(plat_socket s, uint32_t address, uint16_t port)
     return 0;
 }
 
-int plat_socketSend(plat_socket s, const char* data, int length)
+int plat_socketSend(plat_socket s, const char* const* pieces, const int* lengths, int count)
 {
+    struct iovec parts[PLAT_MAX_PIECES];
+    if (count < 0 || count > PLAT_MAX_PIECES) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (int i = 0; i < count; ++i) {
+        parts[i].iov_base = (void*)pieces[i];
+        parts[i].iov_len = (size_t)lengths[i];
+    }
+    struct msghdr message;
+    memset(&message, 0, sizeof message);
+    message.msg_iov = parts;
+    message.msg_iovlen = (size_t)count;
     // No SIGPIPE for a device that has gone: the error is reported instead.
-    return (int)send(s, data, (size_t)length, MSG_NOSIGNAL);
+    return (int)sendmsg(s, &message, MSG_NOSIGNAL);
 }
 
 int plat_socketRecv(plat_socket s, char* buffer, int size)

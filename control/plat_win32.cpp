@@ -155,9 +155,21 @@ int plat_socketConnect(plat_socket s, uint32_t address, uint16_t port)
     return error == WSAEWOULDBLOCK ? 0 : error;
 }
 
-int plat_socketSend(plat_socket s, const char* data, int length)
+int plat_socketSend(plat_socket s, const char* const* pieces, const int* lengths, int count)
 {
-    return send((SOCKET)s, data, length, 0);
+    WSABUF parts[PLAT_MAX_PIECES];
+    if (count < 0 || count > PLAT_MAX_PIECES) {
+        WSASetLastError(WSAEINVAL);
+        return -1;
+    }
+    for (int i = 0; i < count; ++i) {
+        parts[i].buf = (CHAR*)pieces[i];
+        parts[i].len = (ULONG)lengths[i];
+    }
+    DWORD sent = 0;
+    if (WSASend((SOCKET)s, parts, (DWORD)count, &sent, 0, NULL, NULL) != 0)
+        return -1;
+    return (int)sent;
 }
 
 int plat_socketRecv(plat_socket s, char* buffer, int size)

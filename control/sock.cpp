@@ -132,18 +132,39 @@ static int sock_waitFlag(std::atomic<int>* flag, int timeout)
     return 1;
 }
 
-int sock_sendBytes(const char* data, int length, int timeout)
+int sock_sendPieces(const char* const* pieces, const int* lengths, int count, int timeout)
 {
     if (!sock_waitFlag(&connected, timeout))
         return 0;
+    long long length = 0;
+    int ok = count >= 0 && count <= PLAT_MAX_PIECES && (count == 0 || (pieces && lengths));
+    for (int i = 0; ok && i < count; ++i) {
+        ok = lengths[i] >= 0 && (pieces[i] || lengths[i] == 0);
+        length += ok ? lengths[i] : 0;
+    }
+    ok = ok && length <= 0x7fffffff;
     // The socket is non-blocking: hand over the rest for as long as it keeps
     // accepting within the time-out, so that nothing is silently dropped.
     int sent = 0;
-    int ok = length >= 0 && (data || length == 0);
     long long limit = (long long)(timeout > 0 ? timeout : 1) * 1000;
     long long progress = plat_milliseconds();
     while (ok && sent < length) {
-        int n = plat_socketSend(socketHandle, data + sent, length - sent);
+        // What is left: the pieces not yet sent whole, the first one from
+        // where the last send stopped.
+        const char* rest[PLAT_MAX_PIECES];
+        int restLengths[PLAT_MAX_PIECES];
+        int restCount = 0;
+        int skip = sent;
+        for (int i = 0; i < count; ++i) {
+            if (skip >= lengths[i]) {
+                skip -= lengths[i];
+                continue;
+            }
+            rest[restCount] = pieces[i] + skip;
+            restLengths[restCount++] = lengths[i] - skip;
+            skip = 0;
+        }
+        int n = plat_socketSend(socketHandle, rest, restLengths, restCount);
         if (n > 0) {
             sent += n;
             progress = plat_milliseconds();
@@ -157,6 +178,11 @@ int sock_sendBytes(const char* data, int length, int timeout)
     }
     debug_format(debugLine, sizeof debugLine, "sended %d bytes", sent);
     return ok;
+}
+
+int sock_sendBytes(const char* data, int length, int timeout)
+{
+    return sock_sendPieces(&data, &length, 1, timeout);
 }
 
 int sock_sendText(const char* text, int timeout)

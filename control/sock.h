@@ -13,6 +13,9 @@ int sock_open(plat_window window);
 int sock_connect(char* address, char* port);
 int sock_sendText(const char* text, int timeout);
 int sock_sendBytes(const char* data, int length, int timeout);
+// As sock_sendBytes for the pieces one behind the other (at most
+// PLAT_MAX_PIECES), handed over without first copying them together.
+int sock_sendPieces(const char* const* pieces, const int* lengths, int count, int timeout);
 int sock_waitResponse(char* out, int timeout);
 int sock_close(void);
 int sock_onEvent(int event, int error);        // on the event thread

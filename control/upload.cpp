@@ -1,6 +1,6 @@
-// Package upload: the exports sendUpdateFile and sendUpdateFileResp, the two
-// static upload buffers and the state of an upload whose answer is still
-// awaited on the open connection.
+// Package upload: the exports sendUpdateFile and sendUpdateFileResp, the
+// request around the package and the state of an upload whose answer is
+// still awaited on the open connection.
 #include "ormi_control.h"
 
 #include "debug.h"
@@ -13,10 +13,9 @@
 #include <cstdio>
 #include <cstring>
 
+// The limit of the assembled body and of the whole request (with a
+// terminating zero), which the device's upload form also states.
 enum { UPLOAD_BUFFER_SIZE = 10000000 };
-
-char uploadBody[UPLOAD_BUFFER_SIZE];
-char uploadRequest[UPLOAD_BUFFER_SIZE];
 
 namespace {
 
@@ -107,21 +106,20 @@ int upload_send(const char* fileName, const char* data, int length) {
   char head[kHeadSize];
   int headLength = std::snprintf(head, sizeof head, kHeadFormat, hash, fileName);
   if (headLength < 0 || headLength >= kHeadSize) return -1;
-
   if (static_cast<long long>(headLength) + length + kTailLength > UPLOAD_BUFFER_SIZE) return -1;
   int bodyLength = headLength + length + kTailLength;
-  std::memcpy(uploadBody, head, static_cast<size_t>(headLength));
-  if (length > 0) std::memcpy(uploadBody + headLength, data, static_cast<size_t>(length));
-  std::memcpy(uploadBody + headLength + length, kTail, static_cast<size_t>(kTailLength));
 
-  int requestHeadLength =
-      std::snprintf(uploadRequest, UPLOAD_BUFFER_SIZE, kRequestFormat, conn.host, bodyLength + 1);
-  if (requestHeadLength < 0 ||
+  // The request goes out as request head, form head, package and tail in
+  // one gathered send: the same bytes in the same call as one assembled
+  // block, without copying up to 10 MB twice first.
+  char requestHead[1024];
+  int requestHeadLength = std::snprintf(requestHead, sizeof requestHead, kRequestFormat, conn.host, bodyLength + 1);
+  if (requestHeadLength < 0 || requestHeadLength >= static_cast<int>(sizeof requestHead) ||
       static_cast<long long>(requestHeadLength) + bodyLength + 1 > UPLOAD_BUFFER_SIZE)
     return -1;
-  std::memcpy(uploadRequest + requestHeadLength, uploadBody, static_cast<size_t>(bodyLength));
   int requestLength = requestHeadLength + bodyLength;
-  uploadRequest[requestLength] = '\0';
+  const char* pieces[] = {requestHead, head, data, kTail};
+  const int lengths[] = {requestHeadLength, headLength, length, kTailLength};
 
   debug_format(debugText, sizeof debugText, "sendUpdateFile: len = %d (%d %d %d %d %d)",
                requestLength, requestHeadLength, bodyLength, length, headLength, kTailLength);
@@ -131,7 +129,7 @@ int upload_send(const char* fileName, const char* data, int length) {
     debug_print("sendUpdateFile: Fehler beim Senden");
     return -1;
   }
-  if (!sock_sendBytes(uploadRequest, requestLength, conn.timeout)) {
+  if (!sock_sendPieces(pieces, lengths, 4, conn.timeout)) {
     debug_print("sendUpdateFile: Fehler beim Senden");
     sock_close();
     return -1;

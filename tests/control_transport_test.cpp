@@ -362,12 +362,19 @@ TEST_F(TransportTest, AnswerBeyondTheBufferIsCutAt4095Characters) {
     EXPECT_TRUE(hasLine(run, "RX (len = 4095):"));
 }
 
-TEST_F(TransportTest, LargeBlockWithZeroBytesArrivesWhole) {
-    std::string package(10 * 1024 * 1024, '\0');
+// A 10 MB upload, zero bytes and noise, as request head with form head,
+// package and tail.
+struct upload_parts {
+    std::string request, package, tail;
+};
+
+upload_parts bigUpload() {
+    upload_parts parts;
+    parts.package.assign(10 * 1024 * 1024, '\0');
     unsigned state = 12345;
-    for (std::size_t i = 0; i < package.size(); i += 3) {
+    for (std::size_t i = 0; i < parts.package.size(); i += 3) {
         state = state * 1103515245u + 12345u;
-        package[i] = (char)(state >> 16);   // every third byte noise, the rest zero
+        parts.package[i] = (char)(state >> 16);   // every third byte noise, the rest zero
     }
     char hash[33];
     md5_hexString("secret", hash);
@@ -376,11 +383,19 @@ TEST_F(TransportTest, LargeBlockWithZeroBytesArrivesWhole) {
                              "\nContent-Disposition: form-data; name=\"password\"\n\n" + hash + "\n--" + boundary +
                              "\nContent-Disposition: form-data; name=\"package\"; filename=\"big_ormi_2.1.0.bz2\"\n"
                              "Content-Type: application/octet-stream\n\n";
-    const std::string tail = "\n--" + boundary + "--\n";
-    const std::string request = "POST /cgi-bin/setUpdateFileToServer.cgi HTTP/1.1\nHost: 127.0.0.1\n"
-                                "Content-Type: multipart/form-data; boundary=" + boundary +
-                                "\nContent-Length: " + std::to_string(head.size() + package.size() + tail.size()) +
-                                "\n\n\n" + head;
+    parts.tail = "\n--" + boundary + "--\n";
+    parts.request = "POST /cgi-bin/setUpdateFileToServer.cgi HTTP/1.1\nHost: 127.0.0.1\n"
+                    "Content-Type: multipart/form-data; boundary=" + boundary +
+                    "\nContent-Length: " + std::to_string(head.size() + parts.package.size() + parts.tail.size()) +
+                    "\n\n\n" + head;
+    return parts;
+}
+
+TEST_F(TransportTest, LargeBlockWithZeroBytesArrivesWhole) {
+    const upload_parts parts = bigUpload();
+    const std::string& package = parts.package;
+    const std::string& request = parts.request;
+    const std::string& tail = parts.tail;
 
     char address[256] = "127.0.0.1";
     char portBuffer[256];
@@ -447,6 +462,33 @@ TEST_F(TransportTest, SendToADeviceThatHasGoneFails) {
     EXPECT_TRUE(reported);
 }
 
+// The upload's pieces in one gathered send: whatever the platform takes per
+// call, every byte arrives once and in order, empty pieces included.
+TEST_F(TransportTest, PiecesArriveWholeAndInOrder) {
+    const upload_parts parts = bigUpload();
+    const char* pieces[] = { parts.request.data(), "", parts.package.data(), parts.tail.data() };
+    const int lengths[] = { (int)parts.request.size(), 0, (int)parts.package.size(), (int)parts.tail.size() };
+    char address[256] = "127.0.0.1";
+    char portBuffer[256];
+    snprintf(portBuffer, sizeof portBuffer, "%s", port.c_str());
+    control_takeLines();
+    responseText[0] = 0;
+    ASSERT_EQ(sock_open(eventWindow), 1);
+    ASSERT_EQ(sock_connect(address, portBuffer), 1);
+    EXPECT_EQ(sock_sendPieces(pieces, lengths, 4, 5), 1);
+    EXPECT_EQ(sock_waitResponse(responseText, 10), 1);
+    EXPECT_EQ(sock_close(), 1);
+
+    std::vector<std::string> lines = control_takeLines();
+    const std::size_t total = parts.request.size() + parts.package.size() + parts.tail.size();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "sended " + std::to_string(total) + " bytes"), lines.end());
+    sim_upload upload = sim_lastUpload(server);
+    EXPECT_EQ(upload.size, parts.package.size());
+    EXPECT_EQ(upload.md5, md5Hex(parts.package));
+    EXPECT_TRUE(upload.passwordOk);
+    EXPECT_NE(std::string(responseText).find("upload OK"), std::string::npos) << responseText;
+}
+
 TEST_F(TransportTest, BadBlockArgumentsFailTheSend) {
     char address[256] = "127.0.0.1";
     char portBuffer[256];
@@ -455,6 +497,15 @@ TEST_F(TransportTest, BadBlockArgumentsFailTheSend) {
     ASSERT_EQ(sock_connect(address, portBuffer), 1);
     EXPECT_EQ(sock_sendBytes(nullptr, 10, 1), 0);
     EXPECT_EQ(sock_sendBytes("abc", -1, 1), 0);
+    const char* pieces[] = { "ab", nullptr, "cd", "ef", "gh" };
+    const int lengths[] = { 2, 2, 2, 2, 2 };
+    const int negative[] = { 2, 0, -1, 2, 2 };
+    EXPECT_EQ(sock_sendPieces(pieces, lengths, 2, 1), 0);         // no data behind a length
+    EXPECT_EQ(sock_sendPieces(pieces + 2, negative + 1, 2, 1), 0);
+    const char* many[] = { "ab", "cd", "ef", "gh", "ij" };
+    static_assert(sizeof many / sizeof many[0] == PLAT_MAX_PIECES + 1, "one piece too many");
+    EXPECT_EQ(sock_sendPieces(many, lengths, PLAT_MAX_PIECES + 1, 1), 0);
+    EXPECT_EQ(sock_sendPieces(nullptr, lengths, 1, 1), 0);
     EXPECT_EQ(sock_close(), 1);
 }
 
