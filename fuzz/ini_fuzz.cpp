@@ -1,7 +1,8 @@
 // Fuzz target over the settings reader: the input is the settings file. Every
 // key is read into buffers of several sizes, which are sized exactly, so that
-// any write past the value's room is seen.
-// fuzz-sources: control/ini.cpp control/plat_posix.cpp control/sock.cpp control/debug.cpp
+// any write past the value's room is seen; the reading shared by one call
+// must give what the file read key by key gives.
+// fuzz-sources: control/ini.cpp control/profile.cpp control/plat_posix.cpp control/sock.cpp control/debug.cpp
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -48,15 +49,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const int sizes[] = { 1, 2, 9, 255 };
     for (const auto& k : keys) {
         for (int s : sizes) {
-            std::vector<char> out(s);
+            std::vector<char> out(s), shared(s);
             int found = ini_readString("ormi_control.ini", k[0], k[1], out.data(), s);
             size_t n = strnlen(out.data(), s);
             if (n >= (size_t)s) abort();
             // "Found" means the value read is not the missing text.
             if (s > 8 && found != (strcmp(out.data(), "no entry") != 0)) abort();
+            ini_beginCall();
+            int sharedFound = ini_readString("ormi_control.ini", k[0], k[1], shared.data(), s);
+            ini_endCall();
+            if (sharedFound != found || strnlen(shared.data(), s) >= (size_t)s || strcmp(shared.data(), out.data()) != 0)
+                abort();
         }
-        int value = 12345;
+        int value = 12345, sharedValue = 54321;
         ini_readInt("ormi_control.ini", k[0], k[1], 77, &value);
+        ini_beginCall();
+        ini_readInt("ormi_control.ini", k[0], k[1], 77, &sharedValue);
+        ini_endCall();
+        if (sharedValue != value) abort();
     }
     ini_connection conn;
     ini_readConnection(&conn);
