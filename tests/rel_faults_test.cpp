@@ -149,8 +149,12 @@ TEST_F(FaultMatrixTest, UnansweredUploadIsGivenUpByTheNextCall) {
   // next exchange must close it, not leak it with its notifications bound.
   static const char package[] = "pkg";
   ASSERT_EQ(checkConnection(), 1);
-  int descriptors = reltest::descriptorCount();
-  int sockets = reltest::socketCount();
+#ifdef _WIN32
+  int before = reltest::socketCount();
+  ASSERT_GE(before, 0);
+#else
+  int before = reltest::descriptorCount();
+#endif
   const int rounds = 6;
   for (int i = 0; i < rounds; ++i) {
     SCOPED_TRACE(i);
@@ -160,12 +164,23 @@ TEST_F(FaultMatrixTest, UnansweredUploadIsGivenUpByTheNextCall) {
     EXPECT_EQ(checkConnection(), 1);
     EXPECT_NE(getValue("configuration", "devicebase", ""), nullptr);
   }
-  // The device ends its side once ours is closed.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_LT(reltest::descriptorCount(), descriptors + rounds / 2);
-  if (sockets >= 0) {
-    EXPECT_LT(reltest::socketCount(), sockets + rounds / 2);
-  }
+  // The device ends its side once ours is closed; a leak never settles.
+  auto settled = [&](int (*count)(), int start) {
+    int now = count();
+    for (int i = 0; i < 40 && now >= start + rounds / 2; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      now = count();
+    }
+    return now;
+  };
+#ifdef _WIN32
+  // Under Wine the process's Unix descriptors also hold Wine's own, which
+  // vary from run to run on a long-lived server (seen: up to 30 more after
+  // six rounds); the sockets are counted exactly instead.
+  EXPECT_LT(settled(reltest::socketCount, before), before + rounds / 2);
+#else
+  EXPECT_LT(settled(reltest::descriptorCount, before), before + rounds / 2);
+#endif
   // No answer of a given-up upload is collected later.
   EXPECT_EQ(sendUpdateFileResp(), 0);
 }
