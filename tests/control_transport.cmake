@@ -16,8 +16,10 @@ if(TARGET ormi_control)
 endif()
 if(WIN32 AND TARGET ormi_control_static)
   ormi_add_gtest(control_debug_test SOURCES control_debug_test.cpp LIBS ormi_control_static TIMEOUT 60)
-  # One debug monitor per session at a time: two would take each other's lines.
-  set_tests_properties(control_debug_test PROPERTIES RESOURCE_LOCK debug_monitor)
+  # A debug monitor serves every process of the session: alone, so that it
+  # takes no other test's lines and, when it stops, leaves no program
+  # waiting on its buffer (ten seconds a line, one program after another).
+  set_tests_properties(control_debug_test PROPERTIES RUN_SERIAL TRUE)
 endif()
 if(WIN32 AND TARGET ormi_control)
   # The x86 DLL is built in the sibling win32 tree (no tests there).

@@ -14,7 +14,8 @@ if(WIN32 AND TARGET ORMI_updater AND TARGET ormi_windriver AND TARGET ormi_contr
   foreach(program workflow_window_test workflow_update_test)
     add_dependencies(${program} ORMI_updater ormi_control)
   endforeach()
-  set_tests_properties(workflow_window_test PROPERTIES RESOURCE_LOCK debug_monitor)
+  # Runs a debug monitor; see control_debug_test.
+  set_tests_properties(workflow_window_test PROPERTIES RUN_SERIAL TRUE)
 endif()
 
 # Drives a whole update for scripts/demo when there is no display.
