@@ -47,6 +47,19 @@ inline sim_reply sim_exchange(int port, const std::string& request, int waitMs =
     return reply;
 }
 
+// A simulated device for one test, stopped at the end of its scope; send()
+// is one raw exchange with it.
+struct sim_testDevice {
+    sim_server* server = nullptr;
+    explicit sim_testDevice(const sim_options& options = sim_options()) { server = sim_start(options); }
+    ~sim_testDevice() { sim_stop(server); }
+    sim_testDevice(const sim_testDevice&) = delete;
+    sim_testDevice& operator=(const sim_testDevice&) = delete;
+    std::string send(const std::string& request, int waitMs = 3000) {
+        return sim_exchange(sim_port(server), request, waitMs).bytes;
+    }
+};
+
 inline std::string sim_body(const std::string& answer) {
     std::size_t blank = answer.find("\r\n\r\n");
     return blank == std::string::npos ? std::string() : answer.substr(blank + 4);

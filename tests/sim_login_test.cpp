@@ -8,13 +8,11 @@
 
 namespace {
 
-struct Device {
-    sim_server* server = nullptr;
-    explicit Device(const sim_options& options) { server = sim_start(options); }
-    ~Device() { sim_stop(server); }
+struct Device : sim_testDevice {
+    using sim_testDevice::sim_testDevice;
     std::string get(const std::string& hash, const std::string& type, const std::string& module,
                     const std::string& user = "admin") {
-        return sim_exchange(sim_port(server), sim_getRequest(user, hash, type, module)).bytes;
+        return send(sim_getRequest(user, hash, type, module));
     }
     std::string tan() { return sim_body(get(sim_hash("secret"), "single_id", "login")); }
 };

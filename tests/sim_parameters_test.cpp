@@ -13,11 +13,8 @@ namespace {
 
 const std::string hash = sim_hash("secret");
 
-struct Device {
-    sim_server* server = nullptr;
-    explicit Device(const sim_options& options = sim_options()) { server = sim_start(options); }
-    ~Device() { sim_stop(server); }
-    std::string send(const std::string& request) { return sim_exchange(sim_port(server), request).bytes; }
+struct Device : sim_testDevice {
+    using sim_testDevice::sim_testDevice;
     std::string get(const std::string& type, const std::string& module) {
         return send(sim_getRequest("admin", hash, type, module));
     }

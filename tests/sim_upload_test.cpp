@@ -12,13 +12,8 @@ namespace {
 
 const std::string hash = sim_hash("secret");
 
-struct Device {
-    sim_server* server = nullptr;
-    explicit Device(const sim_options& options = sim_options()) { server = sim_start(options); }
-    ~Device() { sim_stop(server); }
-    std::string send(const std::string& request, int waitMs = 3000) {
-        return sim_exchange(sim_port(server), request, waitMs).bytes;
-    }
+struct Device : sim_testDevice {
+    using sim_testDevice::sim_testDevice;
     std::string upload(const std::string& name, const std::string& data, const std::string& password = hash) {
         return send(sim_uploadRequest(password, name, data), 10000);
     }

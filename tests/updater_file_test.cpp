@@ -2,6 +2,7 @@
 // and window-file operations, folder listings, search path, extension and
 // text checks, and the file dialog record.
 #include "file.h"
+#include "scratch_folder.h"
 #include "windriver.h"
 
 #include <gtest/gtest.h>
@@ -71,31 +72,8 @@ struct BoxWatcher {
     }
 };
 
-struct FileHelpers : ::testing::Test {
-    char folder[MAX_PATH] = {};
-    char startFolder[MAX_PATH] = {};
-
-    void SetUp() override
-    {
-        GetCurrentDirectoryA(sizeof startFolder, startFolder);
-        ASSERT_TRUE(drv_makeFolder(folder, sizeof folder));
-    }
-    void TearDown() override
-    {
-        SetCurrentDirectoryA(startFolder);
-        drv_removeFolder(folder);
-    }
-    std::string path(const char *name) { return std::string(folder) + "\\" + name; }
-    void put(const char *name, const std::string &data)
-    {
-        ASSERT_TRUE(drv_writeFile(folder, name, data.data(), (DWORD)data.size())) << name;
-    }
+struct FileHelpers : ScratchFolder {
     void makeDir(const char *name) { ASSERT_TRUE(CreateDirectoryA(path(name).c_str(), NULL)); }
-    std::string contents(const char *name)
-    {
-        static char data[65536];
-        return drv_readFile(folder, name, data, sizeof data) < 0 ? "<missing>" : data;
-    }
     std::string currentFolder()
     {
         char current[MAX_PATH];

@@ -1,6 +1,7 @@
 // The updater's toolkits in-process: settings file access, the legal notes
 // reader, the shell and process launchers with their messages, and the
 // common controls it creates.
+#include "scratch_folder.h"
 #include "updater.h"
 #include "windriver.h"
 
@@ -16,30 +17,13 @@ namespace {
 // Message boxes close at once under Wine.
 const int unmanaged = drv_unmanageSelfUnderWine();
 
-struct Scratch : ::testing::Test {
-    char folder[MAX_PATH] = {};
-    char startFolder[MAX_PATH] = {};
+// A scratch folder that also knows the folder of the test program itself.
+struct Scratch : ScratchFolder {
     char own[MAX_PATH] = {};
     void SetUp() override
     {
-        GetCurrentDirectoryA(sizeof startFolder, startFolder);
         ASSERT_TRUE(drv_ownFolder(own, sizeof own));
-        ASSERT_TRUE(drv_makeFolder(folder, sizeof folder));
-    }
-    void TearDown() override
-    {
-        SetCurrentDirectoryA(startFolder);
-        drv_removeFolder(folder);
-    }
-    std::string path(const char *name) { return std::string(folder) + "\\" + name; }
-    void put(const char *name, const std::string &data)
-    {
-        ASSERT_TRUE(drv_writeFile(folder, name, data.data(), (DWORD)data.size())) << name;
-    }
-    std::string contents(const char *name)
-    {
-        static char data[8192];
-        return drv_readFile(folder, name, data, sizeof data) < 0 ? "<missing>" : data;
+        ScratchFolder::SetUp();
     }
 };
 
