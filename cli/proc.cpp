@@ -156,8 +156,25 @@ int proc_readLine(proc_child* child, std::string* line) {
         }
         char buffer[4096];
 #ifdef _WIN32
+        // Only what the pipe holds is read, and the child's exit with an
+        // empty pipe ends its output: a process that inherited the write end
+        // from the child (under Wine, a helper the child started) may hold it
+        // open long after, and a blocking read would wait for it.
+        DWORD available = 0;
+        if (!PeekNamedPipe(child->output, nullptr, 0, nullptr, &available, nullptr)) {
+            child->ended = true;                 // every writer has closed it
+            continue;
+        }
+        if (available == 0) {
+            if (WaitForSingleObject(child->process, 20) == WAIT_OBJECT_0 &&
+                (!PeekNamedPipe(child->output, nullptr, 0, nullptr, &available, nullptr) || available == 0))
+                child->ended = true;
+            continue;
+        }
         DWORD got = 0;
-        if (!ReadFile(child->output, buffer, sizeof buffer, &got, nullptr) || got == 0) {
+        if (!ReadFile(child->output, buffer, available < sizeof buffer ? available : (DWORD)sizeof buffer, &got,
+                      nullptr) ||
+            got == 0) {
             child->ended = true;
             continue;
         }

@@ -1,8 +1,11 @@
 // The ormi commands one by one against a simulated device: exit codes of
 // each failure, the package-name checks with their texts, values and
-// channels, an existing settings file used as it is, and --help.
+// channels, an existing settings file used as it is, --help, and the end
+// of a child's output.
 #include "cli_run.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -218,5 +221,30 @@ TEST_F(CliCommand, EveryCommandHasHelp) {
         EXPECT_NE(run.output.find("--password-file FILE"), std::string::npos);
     }
 }
+
+#ifdef _WIN32
+// A process that inherited the child's pipe may hold it open long after the
+// child has ended (under Wine, helpers the child started): the child's end
+// with its output read must end the reading all the same.
+TEST(CliProcess, OutputEndsWithTheChildThoughAnotherProcessHoldsThePipe) {
+    std::string self = term_executablePath();
+    std::string helper = self.substr(0, self.find_last_of("/\\") + 1) + "cli_leave_helper.exe";
+    auto start = std::chrono::steady_clock::now();
+    proc_child* child = proc_start(helper, {});
+    ASSERT_NE(child, nullptr);
+    std::string output, line;
+    while (proc_readLine(child, &line)) output += line + "\n";
+    EXPECT_EQ(proc_wait(child), 0);
+    long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(ms, 5000) << "waited for the process left behind";
+    unsigned long pid = 0;
+    ASSERT_EQ(std::sscanf(output.c_str(), "left behind %lu", &pid), 1) << output;
+    HANDLE left = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, (DWORD)pid);
+    ASSERT_NE(left, nullptr);
+    TerminateProcess(left, 0);
+    WaitForSingleObject(left, 5000);
+    CloseHandle(left);
+}
+#endif
 
 }  // namespace
