@@ -114,6 +114,9 @@ const std::string& device_label();
 // Sets the first member named key (at any depth) to value, a JSON value as
 // it stands. 0 when there is no such member with a plain value.
 int edit_setMember(std::string* text, const std::string& key, const std::string& value);
+// The text value of key (a dotted path) as json_getValue reads it; "" for
+// none or for a number.
+std::string edit_member(const std::string& text, const char* key);
 
 // --- update.cpp ---
 int update_run(const cli_options& options, const std::vector<char>& package,

@@ -1,7 +1,9 @@
 // Replacing one member's value in a JSON text, with strings (escapes
 // included) recognised, so that a value with quotes or commas inside is
-// replaced whole. The new value is a JSON value as it stands.
+// replaced whole. The new value is a JSON value as it stands. Also reading
+// one member's text value.
 #include "cli.h"
+#include "json.h"
 
 #include <string>
 
@@ -50,4 +52,12 @@ int edit_setMember(std::string* text, const std::string& key, const std::string&
         i = end - 1;
     }
     return 0;
+}
+
+std::string edit_member(const std::string& text, const char* key) {
+    char value[JSON_VALUE_SIZE];
+    int intValue = 0;
+    float floatValue = 0;
+    json_getValue(text.c_str(), (int)text.size(), key, value, sizeof value, &intValue, &floatValue);
+    return value;
 }

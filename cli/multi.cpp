@@ -2,7 +2,6 @@
 // library serves one call at a time per process), at most --parallel at
 // once; one live line per device on a terminal, then a summary table.
 #include "cli.h"
-#include "json.h"
 
 #include <atomic>
 #include <cstdio>
@@ -23,14 +22,6 @@ struct deviceRun {
 };
 
 std::mutex lock;
-
-std::string field(const std::string& json, const char* key) {
-    char value[JSON_VALUE_SIZE];
-    int intValue = 0;
-    float floatValue = 0;
-    json_getValue(json.c_str(), (int)json.size(), key, value, sizeof value, &intValue, &floatValue);
-    return value;
-}
 
 std::vector<std::string> childArgs(const cli_options& o, const std::string& package, const std::string& device) {
     char number[64];
@@ -79,7 +70,7 @@ void runOne(const cli_options& options, const std::string& package, deviceRun* r
     std::lock_guard<std::mutex> hold(lock);
     run->code = code;
     run->seconds = net_now() - run->started;
-    std::string message = field(run->resultLine, "message");
+    std::string message = edit_member(run->resultLine, "message");
     run->status = (code == ORMI_EXIT_OK ? "done: " : std::string("FAILED (") + cli_resultName(code) + "): ") +
                   (message.empty() ? run->status : message);
 }
@@ -182,9 +173,9 @@ int multi_run(const cli_options& options, const std::string& package) {
     table += row;
     for (const deviceRun& r : runs) {
         if (r.code == ORMI_EXIT_OK) ++succeeded;
-        std::string version = field(r.resultLine, "version_after");
-        if (version.empty()) version = field(r.resultLine, "version_before");
-        std::string message = field(r.resultLine, "message");
+        std::string version = edit_member(r.resultLine, "version_after");
+        if (version.empty()) version = edit_member(r.resultLine, "version_before");
+        std::string message = edit_member(r.resultLine, "message");
         if (message.empty()) message = r.status;
         std::snprintf(row, sizeof row, "%-*s  %-22s %4d  %-12s %6.1fs  %s\n", (int)width, r.device.c_str(), cli_resultName(r.code),
                       r.code, version.empty() ? "-" : version.c_str(), r.seconds, message.c_str());

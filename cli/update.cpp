@@ -4,7 +4,6 @@
 // again and read its package version afresh.
 #include "cli.h"
 #include "jsonformat.h"
-#include "json.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,14 +20,6 @@ int finish(cli_result* result, int code, const std::string& message) {
     result->code = code;
     result->message = message;
     return code;
-}
-
-std::string member(const std::string& text, const char* key) {
-    char value[JSON_VALUE_SIZE];
-    int intValue = 0;
-    float floatValue = 0;
-    json_getValue(text.c_str(), (int)text.size(), key, value, sizeof value, &intValue, &floatValue);
-    return value;
 }
 
 bool looksFailed(const std::string& state) {
@@ -122,8 +113,8 @@ int install(const cli_options& options, cli_result* result) {
         const char* answer = bind_getValue("values", "devicebase", "");
         if (!answer) continue;   // a missed poll; the next one may answer
         std::string values = answer;
-        std::string content = member(values, "content");
-        state = member(values, "state");
+        std::string content = edit_member(values, "content");
+        state = edit_member(values, "state");
         if (content != lastContent && !content.empty()) {
             report_info(options, "install: " + content);
             progress_text(content);
