@@ -4,14 +4,10 @@ if(TARGET ormi_control_static AND TARGET ormi_sim)
   ormi_add_gtest(rel_requests_test SOURCES rel_requests_test.cpp
                  LIBS ormi_control_static ormi_sim TIMEOUT 120)
 endif()
-if(TARGET ormi_control_static AND TARGET ormi_sim)
+# Their resource probes are the benchmark's (rel_probe.h).
+if(TARGET ormi_control_static AND TARGET ormi_sim AND TARGET ormi_bench_core)
   ormi_add_gtest(rel_faults_test SOURCES rel_faults_test.cpp
-                 LIBS ormi_control_static ormi_sim TIMEOUT 180)
-endif()
-if(TARGET ormi_control_static AND TARGET ormi_sim)
+                 LIBS ormi_control_static ormi_sim ormi_bench_core TIMEOUT 180)
   ormi_add_gtest(rel_soak_test SOURCES rel_soak_test.cpp
-                 LIBS ormi_control_static ormi_sim TIMEOUT 240)
-  if(WIN32)
-    target_link_libraries(rel_soak_test PRIVATE psapi ws2_32)
-  endif()
+                 LIBS ormi_control_static ormi_sim ormi_bench_core TIMEOUT 240)
 endif()
