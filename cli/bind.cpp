@@ -75,13 +75,19 @@ int bind_load(std::string* error) {
     pStartDLL();
 #ifdef _WIN32
     // Exchanges fail until the library's event thread has its window; other
-    // processes (parallel runs) have windows of the same class.
+    // processes (parallel runs) have windows of the same class. The window
+    // can be found while it is still being created: only once its thread
+    // answers a sent message has it stored the handle.
     for (int i = 0; i < 500; ++i) {
         for (HWND w = FindWindowExA(HWND_MESSAGE, nullptr, "ormiControl", nullptr); w;
              w = FindWindowExA(HWND_MESSAGE, w, "ormiControl", nullptr)) {
             DWORD owner = 0;
             GetWindowThreadProcessId(w, &owner);
-            if (owner == GetCurrentProcessId()) return 1;
+            DWORD_PTR answer = 0;
+            if (owner != GetCurrentProcessId()) continue;
+            if (SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer)) return 1;
+            *error = "the control library's event thread does not answer";
+            return 0;
         }
         Sleep(10);
     }

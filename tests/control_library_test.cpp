@@ -6,6 +6,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include "event_window.h"
 typedef HMODULE library_handle;
 static library_handle openLibrary() { return LoadLibraryA("ormi_control.dll"); }
 static void* findName(library_handle library, const char* name) {
@@ -52,7 +53,7 @@ TEST(ControlLibrary, EventWindowSurvivesClose) {
     ASSERT_NE(library, nullptr);
     HWND window = NULL;
     for (int i = 0; i < 3000 && !window; ++i) {
-        window = FindWindowExA(HWND_MESSAGE, NULL, "ormiControl", "ormiControl");
+        window = eventWindowOfThisProcess();
         if (!window)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -64,7 +65,10 @@ TEST(ControlLibrary, EventWindowSurvivesClose) {
     EXPECT_TRUE(IsWindow(window));
     DWORD_PTR result = 1;
     EXPECT_NE(SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result), 0);
-    EXPECT_EQ(FindWindowExA(HWND_MESSAGE, NULL, "ormiControl", NULL), window);
+    EXPECT_EQ(eventWindowOfThisProcess(), window);
+    char title[64] = "";
+    GetWindowTextA(window, title, sizeof title);
+    EXPECT_STREQ(title, "ormiControl");
 }
 #endif
 
