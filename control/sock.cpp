@@ -3,6 +3,7 @@
 // and the header/body split of an answer.
 #include "sock.h"
 #include "debug.h"
+#include "profile.h"
 #include <atomic>
 #include <thread>
 #include <string.h>
@@ -53,20 +54,12 @@ int sock_open(plat_window window)
     return 1;
 }
 
-// Leading decimal number (with optional blanks and sign), taken to 16 bits.
+// A settings number after optional blanks, taken to 16 bits.
 static uint16_t sock_portNumber(const char* text)
 {
     while (*text == ' ' || *text == '\t')
         ++text;
-    int negative = 0;
-    if (*text == '+' || *text == '-')
-        negative = *text++ == '-';
-    unsigned value = 0;
-    while (*text >= '0' && *text <= '9')
-        value = value * 10u + (unsigned)(*text++ - '0');
-    if (negative)
-        value = 0u - value;
-    return (uint16_t)value;
+    return (uint16_t)profile_number(text, 0);
 }
 
 int sock_connect(char* address, char* port)

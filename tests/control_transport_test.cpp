@@ -232,6 +232,13 @@ TEST_F(TransportTest, AddressAndPortAreRewrittenInPlace) {
           port + "/http://x" },
         { "port no entry is port 0", "127.0.0.1", "no entry", 0, "127.0.0.1", "no entry" },
         { "port missing after the colon", "127.0.0.1:", port, 0, "127.0.0.1", "" },
+        // The port is the leading number after blanks and a sign, taken to 16 bits.
+        { "blanks and a plus before the port", "127.0.0.1", " \t+" + port, 1, "127.0.0.1", " \t+" + port },
+        { "text after the port", "127.0.0.1", port + "abc", 1, "127.0.0.1", port + "abc" },
+        { "port above 65535 wraps", "127.0.0.1", std::to_string(std::stoi(port) + 65536), 1, "127.0.0.1",
+          std::to_string(std::stoi(port) + 65536) },
+        { "negative port wraps", "127.0.0.1", std::to_string(std::stoi(port) - 65536), 1, "127.0.0.1",
+          std::to_string(std::stoi(port) - 65536) },
     };
     for (const address_case& c : cases) {
         SCOPED_TRACE(c.name);
