@@ -9,7 +9,7 @@
 
 static const char missingText[] = "no entry";
 static char iniDirectory[256];
-static const char iniFileName[] = "ormi_control.ini";
+const char ini_fileName[] = "ormi_control.ini";
 
 // The settings file as the current exported call found it. snapshotLength
 // is -1 outside a call and whenever the file could not be taken whole; the
@@ -41,7 +41,7 @@ void ini_beginCall(void)
     if (callDepth++ > 0)
         return;
     char path[260];
-    snapshotLength = ini_path(iniFileName, path, sizeof path)
+    snapshotLength = ini_path(ini_fileName, path, sizeof path)
                          ? plat_readFile(path, snapshotText, (int)sizeof snapshotText)
                          : -1;
     // A byte order mark asks for a conversion of the text that only the
@@ -61,7 +61,7 @@ void ini_endCall(void)
 
 static int ini_inSnapshot(const char* fileName)
 {
-    return snapshotLength >= 0 && fileName && strcmp(fileName, iniFileName) == 0;
+    return snapshotLength >= 0 && fileName && strcmp(fileName, ini_fileName) == 0;
 }
 
 int ini_readString(const char* fileName, const char* section, const char* key, char* out, int size)
@@ -100,10 +100,10 @@ void ini_readConnection(ini_connection* conn)
 {
     if (!conn)
         return;
-    ini_readString(iniFileName, "IP", "ip_address", conn->host, 255);
-    ini_readString(iniFileName, "IP", "ip_port", conn->port, 255);
-    ini_readString(iniFileName, "LOGIN", "username", conn->user, 255);
-    ini_readInt(iniFileName, "CONTROL", "timeout", 1, &conn->timeout);
+    ini_readString(ini_fileName, "IP", "ip_address", conn->host, 255);
+    ini_readString(ini_fileName, "IP", "ip_port", conn->port, 255);
+    ini_readString(ini_fileName, "LOGIN", "username", conn->user, 255);
+    ini_readInt(ini_fileName, "CONTROL", "timeout", 1, &conn->timeout);
     if (conn->timeout < 1)
         conn->timeout = 1;
 }

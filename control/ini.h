@@ -2,6 +2,9 @@
 #ifndef ORMI_INI_H
 #define ORMI_INI_H
 
+// The settings file's name; reads under this name share the call's snapshot.
+extern const char ini_fileName[];
+
 // 1 if the value read differs from "no entry"; out then holds at most
 // size - 1 characters, in the missing case the text "no entry".
 int ini_readString(const char* fileName, const char* section, const char* key, char* out, int size);

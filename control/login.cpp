@@ -14,7 +14,6 @@
 
 char passwordHash[256];
 
-static const char login_iniFile[] = "ormi_control.ini";
 // Stands in for the clear password on the debug channel, which any process
 // on the machine can read.
 static const char login_passwordMask[] = "***";
@@ -22,9 +21,9 @@ static const char login_passwordMask[] = "***";
 const char* login_passwordHash(char* address, char* port, int timeout, const char* user)
 {
     char password[256];
-    ini_readString(login_iniFile, "LOGIN", "password", password, 255);
+    ini_readString(ini_fileName, "LOGIN", "password", password, 255);
     int method = 1;
-    ini_readInt(login_iniFile, "LOGIN", "login_version", 1, &method);
+    ini_readInt(ini_fileName, "LOGIN", "login_version", 1, &method);
 
     md5_hexString(password, passwordHash);
     if (method == 1) {
