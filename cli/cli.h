@@ -56,6 +56,8 @@ struct cli_result {
     std::string versionAfter;
     double seconds = 0;
 };
+// Records code and message in result and gives back code (report.cpp).
+int finish(cli_result* result, int code, const std::string& message);
 
 // --- work.cpp: the private working folder and its settings file ---
 // Creates the folder, enters it and writes ormi_control.ini there (a copy of
@@ -65,6 +67,9 @@ int work_open(const std::string& settingsText, std::string* error);
 void work_close();
 void work_installSignalHandlers();
 std::string work_settingsText(const cli_options& options, const std::string& password);
+// settingsText with the value of every password line emptied, by the library's
+// reading rules: what the file holds once the program ends.
+std::string work_withoutPassword(const std::string& settingsText);
 
 // --- bind.cpp: the control library, loaded at run time ---
 int bind_load(std::string* error);

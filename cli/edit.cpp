@@ -2,6 +2,14 @@
 // included) recognised, so that a value with quotes or commas inside is
 // replaced whole. The new value is a JSON value as it stands. Also reading
 // one member's text value.
+//
+// It differs from json_setValue, which the updater uses, on purpose: ormi's
+// "set" takes any JSON value as the operator types it ('"text"', 5, true),
+// so the whole value, quotes included, is replaced and its type may change,
+// in a text of any layout; a key-like text inside a string is no member. The
+// updater's json_setValue keeps the device's own form: it writes inside the
+// value's quotes (or over its word) on the member's line, in a text written
+// one member per line, within a fixed buffer.
 #include "cli.h"
 #include "json.h"
 

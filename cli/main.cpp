@@ -1,9 +1,12 @@
 // ormi: updates and device access from the command line, through the
 // control library as any integrator's program would use it.
 #include "cli.h"
-#include "jsonformat.h"
+#include "devicebase.h"
 #include "json.h"
+#include "package.h"
+#include "profile.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,12 +15,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <climits>
-#include <cstdlib>
 #endif
-
-bool parseIntPublic(const std::string& text, int* out);
 
 namespace {
 
@@ -120,37 +118,38 @@ bool readFile(const std::string& path, std::vector<char>* data) {
     return ok;
 }
 
-// The value of key in section of an INI text (case-insensitive names), or "".
-std::string iniValue(const std::string& text, const char* section, const char* key) {
-    auto lower = [](std::string s) {
-        for (char& c : s) c = (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c;
-        return s;
-    };
-    std::string current;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        at = end == std::string::npos ? text.size() : end + 1;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-        std::size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos) continue;
-        line = line.substr(first);
-        if (line[0] == '[') {
-            current = lower(line.substr(1, line.find(']') - 1));
-            continue;
-        }
-        std::size_t eq = line.find('=');
-        if (eq == std::string::npos || current != lower(section)) continue;
-        std::string name = line.substr(0, eq);
-        while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
-        if (lower(name) == lower(key)) {
-            std::string value = line.substr(eq + 1);
-            std::size_t v = value.find_first_not_of(" \t");
-            return v == std::string::npos ? "" : value.substr(v);
-        }
+// A value of a settings text as the library reads it: its reader, and its
+// buffer of size bytes (255 for texts, 256 for numbers); "" for none.
+std::string settingsValue(const std::string& text, const char* section, const char* key, int size = 255) {
+    char value[256];
+    if (!profile_findInText(text.data(), (int)text.size(), section, key, value, size)) return "";
+    return value;
+}
+
+// Where and how long the library will try to reach the device with these
+// settings, taken by its rules: a leading "http://" dropped, a port behind
+// the first colon of the address before "ip_port", the leading number after
+// blanks (cut to 16 bits), a time-out below 1 taken as 1.
+int readSettings(const std::string& text, cli_options* o) {
+    std::string address = settingsValue(text, "IP", "ip_address");
+    std::string host = address.compare(0, 7, "http://") == 0 ? address.substr(7) : address;
+    std::string port = settingsValue(text, "IP", "ip_port");
+    std::size_t colon = host.find(':');
+    if (colon != std::string::npos) {
+        port = host.substr(colon + 1);
+        host.erase(colon);
     }
-    return "";
+    if (host.empty() || !plainText(host) || host.find_first_of(" /?&") != std::string::npos)
+        return bad("the settings file has no usable ip_address");
+    std::size_t digits = port.find_first_not_of(" \t");
+    o->port = (unsigned short)profile_number(digits == std::string::npos ? "" : port.c_str() + digits, 0);
+    // Port 0 is what the library makes of a missing or unreadable port; it never connects there.
+    if (o->port == 0) return bad("the settings file has no usable port (ip_port, or ip_address HOST:PORT)");
+    o->host = host;
+    o->device = address;
+    o->timeout = profile_number(settingsValue(text, "CONTROL", "timeout", 256).c_str(), 1);
+    if (o->timeout < 1) o->timeout = 1;
+    return ORMI_EXIT_OK;
 }
 
 std::string baseName(const std::string& path) {
@@ -319,12 +318,6 @@ int obtainPassword(const cli_options& o, std::string* password) {
     return ORMI_EXIT_OK;
 }
 
-int finish(cli_result* r, int code, const std::string& message) {
-    r->code = code;
-    r->message = message;
-    return code;
-}
-
 int connectionFailure(int outcome, cli_result* r) {
     return finish(r, outcome == DEVICE_UNREACHABLE ? ORMI_EXIT_UNREACHABLE : ORMI_EXIT_FAILED,
                   outcome == DEVICE_UNREACHABLE ? "the device cannot be reached" : "the device refused the request");
@@ -338,9 +331,9 @@ int runCheck(const cli_options& o, cli_result* r) {
     if (device_getValue("configuration", "devicebase", "package_version", &version) != DEVICE_DONE)
         return finish(r, ORMI_EXIT_OK, "login OK; the device gives no package version");
     char tag[PACKAGE_TAG_SIZE], suffix[PACKAGE_TAG_SIZE];
-    splitPackageVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
+    package_splitVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
     r->versionBefore = version;
-    std::string text = std::string(std::strcmp(tag, "_ormi_") == 0 ? "ORMI" : "ORMI-M") + ", Version " + version;
+    std::string text = std::string(package_deviceType(tag)) + ", Version " + version;
     report_info(o, text);
     return finish(r, ORMI_EXIT_OK, text);
 }
@@ -402,7 +395,7 @@ int runIo(const cli_options& o, cli_result* r, std::string* value) {
     char channel[256 + 16];
     if (o.args[1].size() > 255) return finish(r, ORMI_EXIT_USAGE, "channel name too long");
     int setTo = 0;
-    if (o.command == "io-set" && !parseIntPublic(o.args[2], &setTo)) return finish(r, ORMI_EXIT_USAGE, "the value is a whole number");
+    if (o.command == "io-set" && !parseInt(o.args[2], INT_MIN, INT_MAX, &setTo)) return finish(r, ORMI_EXIT_USAGE, "the value is a whole number");
     for (int attempt = 0;; ++attempt) {
         std::snprintf(channel, sizeof channel, "%s", o.args[1].c_str());
         bool done;
@@ -423,8 +416,6 @@ int runIo(const cli_options& o, cli_result* r, std::string* value) {
 }
 
 }  // namespace
-
-bool parseIntPublic(const std::string& text, int* out) { return parseInt(text, -2147483647.0 - 1, 2147483647.0, out); }
 
 int main(int argc, char** argv) {
     term_prepareConsole();
@@ -476,14 +467,8 @@ int main(int argc, char** argv) {
         }
         settingsText.assign(data.begin(), data.end());
         // What the library will use, for telling network failures from refusals.
-        std::string address = iniValue(settingsText, "IP", "ip_address");
-        std::string port = iniValue(settingsText, "IP", "ip_port");
-        if (!parseDevice(address, &o.host, &o.port)) return bad("the settings file has no usable ip_address");
-        int p = 0;
-        if (address.find(':', address.compare(0, 7, "http://") == 0 ? 7 : 0) == std::string::npos && parseInt(port, 1, 65535, &p)) o.port = p;
-        o.device = address;
-        int t = 1;
-        o.timeout = parseInt(iniValue(settingsText, "CONTROL", "timeout"), 1, 3600, &t) ? t : 1;
+        int read = readSettings(settingsText, &o);
+        if (read != ORMI_EXIT_OK) return read;
     } else {
         std::string password;
         int got = obtainPassword(o, &password);

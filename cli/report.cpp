@@ -20,6 +20,12 @@ const char* cli_resultName(int code) {
     }
 }
 
+int finish(cli_result* result, int code, const std::string& message) {
+    result->code = code;
+    result->message = message;
+    return code;
+}
+
 // With --json, standard output carries nothing but the result objects.
 void report_info(const cli_options& options, const std::string& text) {
     std::string line = (options.device.empty() ? std::string() : options.device + ": ") + text + "\n";

@@ -3,24 +3,17 @@
 // while showing the device's texts, reboot, wait until the device answers
 // again and read its package version afresh.
 #include "cli.h"
-#include "jsonformat.h"
+#include "devicebase.h"
+#include "package.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
 
-enum { UPLOAD_LIMIT = 10000000, UPLOAD_FRAME = 4096 };
 // A device that answers throughout this long after the reboot request is
 // taken to have rebooted too quickly to be seen away.
 const double REBOOT_UNSEEN_SECONDS = 10.0;
-
-int finish(cli_result* result, int code, const std::string& message) {
-    result->code = code;
-    result->message = message;
-    return code;
-}
 
 bool looksFailed(const std::string& state) {
     std::string lower;
@@ -171,25 +164,18 @@ int reboot(const cli_options& options, const std::string& copy, cli_result* resu
 }  // namespace
 
 int update_checkName(const std::string& version, const std::string& packageName, std::string* message) {
-    char tag[PACKAGE_TAG_SIZE], suffix[PACKAGE_TAG_SIZE];
-    splitPackageVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
-    if (packageName.find(tag) == std::string::npos) {
-        *message = std::strcmp(tag, "_ormi_") == 0 ? "Das Gerät ist vom Typ ORMI. Das Package muss dazu passen."
-                                                   : "Das Gerät ist vom Typ ORMI-M. Das Package muss dazu passen.";
-        return 0;
-    }
-    if (packageName.find(suffix) == std::string::npos) {
-        *message = std::string("Der ORMI/ORMI-M hat die Version ") + suffix + ". Das Package muss dazu passen.";
-        return 0;
-    }
-    return 1;
+    char tag[PACKAGE_TAG_SIZE], suffix[PACKAGE_TAG_SIZE], text[PACKAGE_MESSAGE_SIZE];
+    package_splitVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
+    if (package_checkName(tag, suffix, packageName.c_str(), text, sizeof text)) return 1;
+    *message = text;
+    return 0;
 }
 
 int update_run(const cli_options& options, const std::vector<char>& package, const std::string& packageName,
                cli_result* result) {
     result->package = packageName;
     result->bytes = (long long)package.size();
-    if (package.size() > (std::size_t)(UPLOAD_LIMIT - UPLOAD_FRAME) || packageName.size() > 255)
+    if (package.size() > (std::size_t)(PACKAGE_UPLOAD_SIZE - PACKAGE_FORM_HEAD_SIZE) || packageName.size() > 255)
         return finish(result, ORMI_EXIT_UPLOAD, "the package (or its name) is too large for the device's upload");
 
     std::string why;
@@ -201,11 +187,11 @@ int update_run(const cli_options& options, const std::vector<char>& package, con
     outcome = device_getValue("configuration", "devicebase", "package_version", &version);
     if (outcome == DEVICE_UNREACHABLE) return finish(result, ORMI_EXIT_UNREACHABLE, "the device cannot be reached");
     if (outcome != DEVICE_DONE)
-        return finish(result, ORMI_EXIT_NOFIT, "Sorry. Mit der vorhandenen Firmware kann kein Package geladen werden.");
+        return finish(result, ORMI_EXIT_NOFIT, package_noVersionText);
     result->versionBefore = version;
     char tag[PACKAGE_TAG_SIZE], suffix[PACKAGE_TAG_SIZE];
-    splitPackageVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
-    report_info(options, std::string(std::strcmp(tag, "_ormi_") == 0 ? "ORMI" : "ORMI-M") + ", Version " + version);
+    package_splitVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
+    report_info(options, std::string(package_deviceType(tag)) + ", Version " + version);
 
     std::string message;
     if (!update_checkName(version, packageName, &message)) return finish(result, ORMI_EXIT_NOFIT, message);

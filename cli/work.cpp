@@ -3,6 +3,7 @@
 // its own. The password in it is emptied when the program ends, also on
 // Ctrl+C, and the folder removed.
 #include "cli.h"
+#include "profile.h"
 
 #include <cstdio>
 #include <cstring>
@@ -18,8 +19,6 @@
 #include <unistd.h>
 #include <cstdlib>
 #endif
-
-int strncasecmp_portable(const char* a, const char* b);
 
 namespace {
 
@@ -91,54 +90,44 @@ void onSignal(int signalNumber) {
 }
 #endif
 
-// Settings text with the given password in the "LOGIN" section.
-std::string withPassword(const std::string& text, const std::string& password) {
-    std::string out;
-    std::size_t at = 0;
-    bool inLogin = false, replaced = false;
-    while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at + 1);
-        at = end == std::string::npos ? text.size() : end + 1;
-        std::string bare = line;
-        while (!bare.empty() && (bare.back() == '\n' || bare.back() == '\r')) bare.pop_back();
-        std::size_t first = bare.find_first_not_of(" \t");
-        std::string trimmed = first == std::string::npos ? "" : bare.substr(first);
-        if (!trimmed.empty() && trimmed[0] == '[') {
-            if (inLogin && !replaced) {
-                out += "password=" + password + lineEnd;
-                replaced = true;
-            }
-            std::string name = trimmed.substr(1, trimmed.find(']') == std::string::npos ? std::string::npos : trimmed.find(']') - 1);
-            inLogin = name.size() == 5 && strncasecmp_portable(name.c_str(), "LOGIN") == 0;
-        } else if (inLogin) {
-            std::size_t eq = trimmed.find('=');
-            std::string key = eq == std::string::npos ? "" : trimmed.substr(0, eq);
-            while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.pop_back();
-            if (key.size() == 8 && strncasecmp_portable(key.c_str(), "password") == 0) {
-                if (!replaced) out += "password=" + password + lineEnd;
-                replaced = true;
-                continue;
-            }
-        }
-        out += line;
-    }
-    if (!replaced) {
-        if (!inLogin) out += std::string("[LOGIN]") + lineEnd;
-        out += "password=" + password + lineEnd;
-    }
-    return out;
+// 1 when the library's reader takes line (without its line feed) for the
+// password, reading on from scan. Like the library's, it sees at most
+// PROFILE_LINE_SIZE - 1 bytes of a line.
+bool isPasswordLine(profile_scan* scan, const std::string& line) {
+    char scratch[PROFILE_LINE_SIZE];
+    char value[1];
+    std::size_t n = line.copy(scratch, sizeof scratch - 1);
+    scratch[n] = 0;
+    return profile_line(scan, scratch, "LOGIN", "password", value, sizeof value) == 1;
 }
 
 }  // namespace
 
-int strncasecmp_portable(const char* a, const char* b) {
-    for (; *a && *b; ++a, ++b) {
-        char x = (*a >= 'A' && *a <= 'Z') ? (char)(*a + 32) : *a;
-        char y = (*b >= 'A' && *b <= 'Z') ? (char)(*b + 32) : *b;
-        if (x != y) return x - y;
+// Every section "LOGIN" counts, not only the first one that the library
+// reads, so that no password stays behind.
+std::string work_withoutPassword(const std::string& text) {
+    std::string out;
+    profile_scan scan = {0, 0};
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        std::size_t next = end == std::string::npos ? text.size() : end + 1;
+        std::string line = text.substr(at, next - at);
+        at = next;
+        std::string bare = line.substr(0, line.find('\n'));
+        bool password = isPasswordLine(&scan, bare);
+        if (scan.inSection == 2) {
+            // The header that ends one "LOGIN" section may open another.
+            scan.inSection = 0;
+            isPasswordLine(&scan, bare);
+        }
+        if (password) {
+            std::size_t kept = line.find_last_not_of("\r\n");
+            line = "password=" + (kept == std::string::npos ? line : line.substr(kept + 1));
+        }
+        out += line;
     }
-    return *a - *b;
+    return out;
 }
 
 std::string work_settingsText(const cli_options& options, const std::string& password) {
@@ -150,7 +139,7 @@ std::string work_settingsText(const cli_options& options, const std::string& pas
 }
 
 int work_open(const std::string& settingsText, std::string* error) {
-    std::string emptied = withPassword(settingsText, "");
+    std::string emptied = work_withoutPassword(settingsText);
     if (emptied.size() >= sizeof emptiedText) {
         *error = "the settings file is too long";
         return 0;

@@ -7,15 +7,12 @@
 #include "http.h"
 #include "ini.h"
 #include "login.h"
+#include "package.h"
 #include "plat.h"
 #include "sock.h"
 
 #include <cstdio>
 #include <cstring>
-
-// The limit of the assembled body and of the whole request (with a
-// terminating zero), which the device's upload form also states.
-enum { UPLOAD_BUFFER_SIZE = 10000000 };
 
 namespace {
 
@@ -60,7 +57,6 @@ const char kRequestFormat[] =
 const int kHashLength = 32;
 const int kHeadFixedLength = static_cast<int>(sizeof kHeadFormat - 1) - 4 + kHashLength;
 const int kTailLength = static_cast<int>(sizeof kTail - 1);
-const int kHeadSize = 4096;
 
 // Length of the request head for host and a Content-Length of contentLength.
 int upload_requestHeadLength(const char* host, int contentLength) {
@@ -71,11 +67,11 @@ int upload_requestHeadLength(const char* host, int contentLength) {
 // terminating zero fit uploadRequest, for a host text of the given length.
 int upload_fits(const char* host, const char* fileName, int length) {
   long long fileNameLength = static_cast<long long>(std::strlen(fileName));
-  if (kHeadFixedLength + fileNameLength >= kHeadSize) return 0;
+  if (kHeadFixedLength + fileNameLength >= PACKAGE_FORM_HEAD_SIZE) return 0;
   long long body = kHeadFixedLength + fileNameLength + length + kTailLength;
-  if (body > UPLOAD_BUFFER_SIZE) return 0;
+  if (body > PACKAGE_UPLOAD_SIZE) return 0;
   long long head = upload_requestHeadLength(host, static_cast<int>(body + 1));
-  return head >= 0 && head + body + 1 <= UPLOAD_BUFFER_SIZE;
+  return head >= 0 && head + body + 1 <= PACKAGE_UPLOAD_SIZE;
 }
 
 int upload_send(const char* fileName, const char* data, int length) {
@@ -103,10 +99,10 @@ int upload_send(const char* fileName, const char* data, int length) {
   debug_format(debugText, sizeof debugText, "tanStr = %s", hash);
   debug_format(debugText, sizeof debugText, "module = %s", fileName);
 
-  char head[kHeadSize];
+  char head[PACKAGE_FORM_HEAD_SIZE];
   int headLength = std::snprintf(head, sizeof head, kHeadFormat, hash, fileName);
-  if (headLength < 0 || headLength >= kHeadSize) return -1;
-  if (static_cast<long long>(headLength) + length + kTailLength > UPLOAD_BUFFER_SIZE) return -1;
+  if (headLength < 0 || headLength >= PACKAGE_FORM_HEAD_SIZE) return -1;
+  if (static_cast<long long>(headLength) + length + kTailLength > PACKAGE_UPLOAD_SIZE) return -1;
   int bodyLength = headLength + length + kTailLength;
 
   // The request goes out as request head, form head, package and tail in
@@ -115,7 +111,7 @@ int upload_send(const char* fileName, const char* data, int length) {
   char requestHead[1024];
   int requestHeadLength = std::snprintf(requestHead, sizeof requestHead, kRequestFormat, conn.host, bodyLength + 1);
   if (requestHeadLength < 0 || requestHeadLength >= static_cast<int>(sizeof requestHead) ||
-      static_cast<long long>(requestHeadLength) + bodyLength + 1 > UPLOAD_BUFFER_SIZE)
+      static_cast<long long>(requestHeadLength) + bodyLength + 1 > PACKAGE_UPLOAD_SIZE)
     return -1;
   int requestLength = requestHeadLength + bodyLength;
   const char* pieces[] = {requestHead, head, data, kTail};

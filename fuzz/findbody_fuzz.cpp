@@ -1,7 +1,7 @@
 // Fuzz target over the header/body split of an answer: the body starts just
 // behind the first blank line (bare or with carriage returns), or the whole
 // text is the body.
-// fuzz-sources: control/sock.cpp control/profile.cpp control/debug.cpp control/plat_fuzz.cpp
+// fuzz-sources: control/sock.cpp common/profile.cpp control/debug.cpp control/plat_fuzz.cpp
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>

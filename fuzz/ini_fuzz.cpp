@@ -2,7 +2,7 @@
 // key is read into buffers of several sizes, which are sized exactly, so that
 // any write past the value's room is seen; the reading shared by one call
 // must give what the file read key by key gives.
-// fuzz-sources: control/ini.cpp control/profile.cpp control/plat_posix.cpp control/sock.cpp control/debug.cpp
+// fuzz-sources: control/ini.cpp common/profile.cpp control/plat_posix.cpp control/sock.cpp control/debug.cpp
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>

@@ -204,6 +204,40 @@ TEST_F(CliCommand, ExistingSettingsFileIsUsedAsItIsAndLeftUnchanged) {
               ORMI_EXIT_LOGIN);
 }
 
+// --settings reads the file by the library's rules, so that ormi looks for
+// the device where the library talks to it: a refused login there is told
+// from a device that cannot be reached.
+TEST_F(CliCommand, SettingsFileIsReadByTheLibrarysRules) {
+    sim_server* s = startSim(sim_options());
+    ASSERT_NE(s, nullptr);
+    cli_unsetEnv("ORMI_PASSWORD");
+    const std::string port = std::to_string(sim_port(s));
+    struct fileCase { const char* name; std::string text; } cases[] = {
+        {"value in quotes", "[IP]\nip_address=\"127.0.0.1:" + port + "\"\n[LOGIN]\nusername=admin\npassword=PW\n"},
+        {"names in any case, blanks, the port apart",
+         "[ ip ]\r\n IP_Address = http://127.0.0.1 \r\nip_port = '" + port + "'\r\n[Login]\r\nUserName=admin\r\nPassword=PW\r\n"},
+        {"the first section and the first key win",
+         "[IP]\nip_address=127.0.0.1\nip_port=" + port + "\nip_port=1\n[IP]\nip_port=2\n[LOGIN]\nusername=admin\npassword=PW\n"},
+        {"byte order mark, a number followed by text",
+         "\xef\xbb\xbf[IP]\nip_address=127.0.0.1:" + port + "\n[LOGIN]\nusername=admin\npassword=PW\n[CONTROL]\ntimeout=2s\n"},
+    };
+    for (const fileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (bool right : {true, false}) {
+            std::string text = c.text;
+            text.replace(text.find("PW"), 2, right ? "secret" : "wrong");
+            cli_writeFile(path("ormi_control.ini"), text);
+            cli_outcome run = cli_run({"check", "--settings", path("ormi_control.ini"), "--retries", "0"});
+            EXPECT_EQ(run.code, right ? ORMI_EXIT_OK : ORMI_EXIT_LOGIN) << run.output;
+        }
+    }
+    // Without a port the library would connect to port 0, which never answers.
+    cli_writeFile(path("ormi_control.ini"), "[IP]\nip_address=127.0.0.1\n[LOGIN]\npassword=secret\n");
+    cli_outcome portless = cli_run({"check", "--settings", path("ormi_control.ini")});
+    EXPECT_EQ(portless.code, ORMI_EXIT_USAGE) << portless.output;
+    EXPECT_NE(portless.output.find("the settings file has no usable port"), std::string::npos) << portless.output;
+}
+
 TEST_F(CliCommand, EveryCommandHasHelp) {
     struct helpCase { std::vector<std::string> args; const char* starts; } cases[] = {
         {{"--help"}, "usage: ormi COMMAND"},

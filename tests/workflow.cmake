@@ -1,9 +1,6 @@
 # Update workflow tests: the pure text routines on every platform; the whole
 # workflow through the updater's window against the simulated device (Windows).
-ormi_add_gtest(workflow_format_test
-               SOURCES workflow_format_test.cpp ${CMAKE_SOURCE_DIR}/updater/jsonformat.cpp
-               TIMEOUT 60)
-target_include_directories(workflow_format_test PRIVATE ${CMAKE_SOURCE_DIR}/updater)
+ormi_add_gtest(workflow_format_test SOURCES workflow_format_test.cpp LIBS ormi_common TIMEOUT 60)
 
 if(WIN32 AND TARGET ORMI_updater AND TARGET ormi_windriver AND TARGET ormi_control)
   ormi_add_gtest(workflow_window_test SOURCES workflow_window_test.cpp

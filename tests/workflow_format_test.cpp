@@ -1,6 +1,9 @@
-// The workflow's pure text routines: package version split, compaction,
-// re-indentation and the repair of a fetched device configuration.
-#include "jsonformat.h"
+// The update's text routines without a window, shared by the updater and
+// ormi: package version split, device type label and package name check,
+// compaction, re-indentation and the repair of a fetched device
+// configuration.
+#include "devicebase.h"
+#include "package.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +29,7 @@ TEST(SplitPackageVersion, TagAndSuffixFollowTheLastDigit)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.version);
         char tag[PACKAGE_TAG_SIZE] = "stale", suffix[PACKAGE_TAG_SIZE] = "stale";
-        splitPackageVersion(c.version, tag, sizeof tag, suffix, sizeof suffix);
+        package_splitVersion(c.version, tag, sizeof tag, suffix, sizeof suffix);
         EXPECT_STREQ(tag, c.tag);
         EXPECT_STREQ(suffix, c.suffix);
     }
@@ -35,9 +38,57 @@ TEST(SplitPackageVersion, TagAndSuffixFollowTheLastDigit)
 TEST(SplitPackageVersion, SuffixIsCutToItsBuffer)
 {
     char tag[PACKAGE_TAG_SIZE], suffix[4] = "xyz";
-    splitPackageVersion("1.0beta", tag, sizeof tag, suffix, sizeof suffix);
+    package_splitVersion("1.0beta", tag, sizeof tag, suffix, sizeof suffix);
     EXPECT_STREQ(suffix, "bet");
     EXPECT_STREQ(tag, "_ormim_");
+}
+
+TEST(PackageDeviceType, LabelFollowsTheTag)
+{
+    EXPECT_STREQ(package_deviceType("_ormi_"), "ORMI");
+    EXPECT_STREQ(package_deviceType("_ormim_"), "ORMI-M");
+}
+
+TEST(PackageCheckName, NameMustHoldTagAndSuffix)
+{
+    struct Case {
+        const char *version, *fileName;
+        int fits;
+        const char *message;
+    } cases[] = {
+        {"2.1.0", "update_ormi_2.1.0.bz2", 1, ""},
+        {"2.1.0m", "update_ormim_2.1.0m.bz2", 1, ""},
+        {"2.1.0-rc", "pkg_ormi_-rc.bz2", 1, ""},
+        {"2.1.0", "update_ormim_2.1.0.bz2", 0,
+         "Das Gerät ist vom Typ ORMI. Das Package muss dazu passen."},
+        {"2.1.0m", "update_ormi_2.1.0.bz2", 0,
+         "Das Gerät ist vom Typ ORMI-M. Das Package muss dazu passen."},
+        {"2.1.0m", "update_ormim_2.1.0.bz2", 1, ""},   // the tag holds the suffix "m"
+        {"2.1.0x", "update_ormim_2.1.0.bz2", 0,
+         "Der ORMI/ORMI-M hat die Version x. Das Package muss dazu passen."},
+        {"2.1.0-rc", "update_ormi_2.1.0.bz2", 0,
+         "Der ORMI/ORMI-M hat die Version -rc. Das Package muss dazu passen."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.version) + " / " + c.fileName);
+        char tag[PACKAGE_TAG_SIZE], suffix[PACKAGE_TAG_SIZE];
+        package_splitVersion(c.version, tag, sizeof tag, suffix, sizeof suffix);
+        char message[PACKAGE_MESSAGE_SIZE] = "";
+        EXPECT_EQ(package_checkName(tag, suffix, c.fileName, message, sizeof message), c.fits);
+        EXPECT_STREQ(message, c.message);
+    }
+}
+
+TEST(PackageCheckName, LongestSuffixFitsTheMessage)
+{
+    std::string version = "1.0" + std::string(PACKAGE_TAG_SIZE - 1, 'b');
+    char tag[PACKAGE_TAG_SIZE], suffix[PACKAGE_TAG_SIZE];
+    package_splitVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
+    char message[PACKAGE_MESSAGE_SIZE];
+    ASSERT_EQ(package_checkName(tag, suffix, "p_ormim_.bz2", message, sizeof message), 0);
+    EXPECT_EQ(std::string(message), "Der ORMI/ORMI-M hat die Version " +
+                                        std::string(PACKAGE_TAG_SIZE - 1, 'b') +
+                                        ". Das Package muss dazu passen.");
 }
 
 struct TextCase {

@@ -4,19 +4,16 @@
 // keeps one connection and one answer buffer for the whole process.
 #include "updater.h"
 #include "resource.h"
-#include "jsonformat.h"
 
+#include "devicebase.h"
 #include "file.h"
 #include "json.h"
+#include "package.h"
 
 #include <commctrl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-extern HWND addressField, userField, passwordField, checkStatusField, packageNameField,
-    loadStatusField, deviceField, installStatusField, rebootStatusField;
-extern HWND loadProgress, installProgress, rebootProgress;
 
 enum {
     TIMER_UPLOAD = 1,
@@ -199,13 +196,12 @@ void workflow_readDevice(void)
     char version[PACKAGE_TAG_SIZE];
     if (fetchValue("configuration", "devicebase", "package_version", version, sizeof version) ==
         FETCH_NO_ANSWER) {
-        warn("Sorry. Mit der vorhandenen Firmware kann kein Package geladen werden.");
+        warn(package_noVersionText);
         return;
     }
-    splitPackageVersion(version, deviceTypeTag, sizeof deviceTypeTag, versionSuffix,
-                        sizeof versionSuffix);
-    snprintf(messageText, MESSAGE_TEXT_SIZE,
-             strcmp(deviceTypeTag, "_ormi_") == 0 ? "ORMI, Version %s" : "ORMI-M, Version %s",
+    package_splitVersion(version, deviceTypeTag, sizeof deviceTypeTag, versionSuffix,
+                         sizeof versionSuffix);
+    snprintf(messageText, MESSAGE_TEXT_SIZE, "%s, Version %s", package_deviceType(deviceTypeTag),
              version);
     SetWindowTextA(deviceField, messageText);
     enableButton(IDC_CHECK, TRUE);
@@ -306,16 +302,8 @@ void workflow_load(void)
     snprintf(messageText, MESSAGE_TEXT_SIZE, "type = %s, version = %s", deviceTypeTag,
              versionSuffix);
     debugLine(messageText);
-    if (strstr(packageName, deviceTypeTag) == NULL) {
-        warn(strcmp(deviceTypeTag, "_ormi_") == 0
-                 ? "Das Gerät ist vom Typ ORMI. Das Package muss dazu passen."
-                 : "Das Gerät ist vom Typ ORMI-M. Das Package muss dazu passen.");
-        return;
-    }
-    if (strstr(packageName, versionSuffix) == NULL) {
-        snprintf(messageText, MESSAGE_TEXT_SIZE,
-                 "Der ORMI/ORMI-M hat die Version %s. Das Package muss dazu passen.",
-                 versionSuffix);
+    if (!package_checkName(deviceTypeTag, versionSuffix, packageName, messageText,
+                           MESSAGE_TEXT_SIZE)) {
         warn(messageText);
         return;
     }

@@ -1,5 +1,7 @@
-// Private-profile text matching shared by the settings readers: one line
-// of an INI file at a time, or a whole file held in memory.
+// Private-profile text matching, the one set of rules for reading a settings
+// file: the library's readers (one line of an INI file at a time, or a whole
+// file held in memory) and ormi, which reads and edits the file it hands the
+// library by the same rules.
 #ifndef ORMI_PROFILE_H
 #define ORMI_PROFILE_H
 

@@ -1,8 +1,8 @@
-// Fuzz target over the updater's configuration formatting: compacting is
+// Fuzz target over the device's configuration text: compacting is
 // idempotent and never grows the text, re-indenting a compact text changes
 // nothing but blanks outside strings (or leaves the text untouched when it
 // does not fit), and the repair of an answer stays within its buffer.
-// fuzz-sources: updater/jsonformat.cpp
+// fuzz-sources: common/devicebase.cpp
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "../updater/jsonformat.h"
+#include "devicebase.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -1,7 +1,8 @@
-// Configuration text formatting and package version splitting for the update
-// workflow. Strings are tracked with their backslash escapes so that a quote,
-// comma or bracket inside a value never moves or breaks it.
-#include "jsonformat.h"
+// The device's configuration text: compacting, re-indenting and the repair
+// of a fetched configuration. Strings are tracked with their backslash
+// escapes so that a quote, comma or bracket inside a value never moves or
+// breaks it.
+#include "devicebase.h"
 
 #include <string.h>
 
@@ -162,27 +163,4 @@ int formatDeviceBase(const char *answer, char *out, int size)
         return DEVICEBASE_TOO_LONG;
     }
     return DEVICEBASE_OK;
-}
-
-static void copyBounded(char *out, int size, const char *text)
-{
-    if (size < 1)
-        return;
-    size_t length = strlen(text);
-    if (length >= (size_t)size)
-        length = (size_t)size - 1;
-    memcpy(out, text, length);
-    out[length] = '\0';
-}
-
-void splitPackageVersion(const char *version, char *tag, int tagSize, char *suffix,
-                         int suffixSize)
-{
-    size_t end = strlen(version);
-    size_t at = end;
-    while (at > 0 && !(version[at - 1] >= '0' && version[at - 1] <= '9'))
-        --at;
-    const char *rest = version + at;
-    copyBounded(suffix, suffixSize, rest);
-    copyBounded(tag, tagSize, rest[0] == '\0' || rest[0] == '-' ? "_ormi_" : "_ormim_");
 }

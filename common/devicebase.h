@@ -1,11 +1,10 @@
-// Text routines of the update workflow that need no window: bringing a
-// device configuration into one-member-per-line form, and deriving the
-// device type tag and version suffix from a package version.
+// The device's configuration text (module "devicebase") as the updater and
+// ormi edit it: compacted, re-indented one member per line, and the repair
+// of a fetched configuration into that form. No window, no heap.
 #pragma once
 
 enum {
     JSON_FORMAT_SIZE = 4096,   // configuration texts: 4095 characters and a zero
-    PACKAGE_TAG_SIZE = 256,
 };
 
 // Drops blanks, tabs, carriage returns and line feeds outside strings, in
@@ -29,9 +28,3 @@ enum deviceBaseResult {
 // dropped, compacted, checked for an open string or bracket, re-indented. out holds size bytes (at most
 // JSON_FORMAT_SIZE are used); on failure out is "".
 int formatDeviceBase(const char *answer, char *out, int size);
-
-// tag: "_ormi_" or "_ormim_"; suffix: what follows the version's last
-// decimal digit (all of it when there is none). A suffix that does not fit
-// is cut.
-void splitPackageVersion(const char *version, char *tag, int tagSize, char *suffix,
-                         int suffixSize);
