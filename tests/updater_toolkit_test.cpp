@@ -77,12 +77,12 @@ TEST_F(Settings, ReadStringTellsMissingFromPresent)
     for (const Case &c : cases) {
         char out[300];
         memset(out, '#', sizeof out);
-        EXPECT_EQ(profile_readString(file.c_str(), c.section, c.key, out, c.size), c.result)
+        EXPECT_EQ(settings_readString(file.c_str(), c.section, c.key, out, c.size), c.result)
             << c.key;
         EXPECT_STREQ(out, c.out) << c.key;
     }
     char out[32];
-    EXPECT_EQ(profile_readString(path("absent.ini").c_str(), "IP", "ip_address", out, 32), 0);
+    EXPECT_EQ(settings_readString(path("absent.ini").c_str(), "IP", "ip_address", out, 32), 0);
     EXPECT_STREQ(out, "no entry");
 }
 
@@ -90,11 +90,11 @@ TEST_F(Settings, WriteStringKeepsEmptiedKeys)
 {
     put("s.ini", "[LOGIN]\r\nusername=admin\r\npassword=geheim\r\n");
     std::string file = path("s.ini");
-    EXPECT_EQ(profile_writeString(file.c_str(), "LOGIN", "password", ""), 1);
-    EXPECT_EQ(profile_writeString(file.c_str(), "IP", "ip_address", "192.168.0.7"), 1);
+    EXPECT_EQ(settings_writeString(file.c_str(), "LOGIN", "password", ""), 1);
+    EXPECT_EQ(settings_writeString(file.c_str(), "IP", "ip_address", "192.168.0.7"), 1);
     EXPECT_EQ(contents("s.ini"),
               "[LOGIN]\r\nusername=admin\r\npassword=\r\n[IP]\r\nip_address=192.168.0.7\r\n");
-    EXPECT_EQ(profile_writeString(path("no\\such\\s.ini").c_str(), "IP", "a", "b"), 0);
+    EXPECT_EQ(settings_writeString(path("no\\such\\s.ini").c_str(), "IP", "a", "b"), 0);
 }
 
 TEST_F(Settings, SectionsEntriesAndLists)
@@ -104,20 +104,20 @@ TEST_F(Settings, SectionsEntriesAndLists)
     std::string file = path("s.ini");
     char list[256];
     int count = -1;
-    EXPECT_EQ(profile_sectionNames(file.c_str(), list, sizeof list, &count), 1);
+    EXPECT_EQ(settings_sectionNames(file.c_str(), list, sizeof list, &count), 1);
     EXPECT_EQ(count, 3);
     char text[64];
-    EXPECT_EQ(profile_nthText(list, 1, text, sizeof text), 1);
+    EXPECT_EQ(settings_nthText(list, 1, text, sizeof text), 1);
     EXPECT_STREQ(text, "LOGIN");
-    EXPECT_EQ(profile_nthText(list, 3, text, sizeof text), 0);
+    EXPECT_EQ(settings_nthText(list, 3, text, sizeof text), 0);
     EXPECT_STREQ(text, "");
-    EXPECT_EQ(profile_nthText(list, -1, text, sizeof text), 0);
+    EXPECT_EQ(settings_nthText(list, -1, text, sizeof text), 0);
 
-    EXPECT_EQ(profile_readSection(file.c_str(), "IP", list, sizeof list, &count), 1);
+    EXPECT_EQ(settings_readSection(file.c_str(), "IP", list, sizeof list, &count), 1);
     EXPECT_EQ(count, 2);
-    EXPECT_EQ(profile_readSection(file.c_str(), "CONTROL", list, sizeof list, &count), 0);
+    EXPECT_EQ(settings_readSection(file.c_str(), "CONTROL", list, sizeof list, &count), 0);
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(profile_sectionNames(path("absent.ini").c_str(), list, sizeof list, &count), 0);
+    EXPECT_EQ(settings_sectionNames(path("absent.ini").c_str(), list, sizeof list, &count), 0);
     EXPECT_EQ(count, 0);
 
     struct Split {
@@ -133,16 +133,16 @@ TEST_F(Settings, SectionsEntriesAndLists)
     };
     for (const Split &s : splits) {
         char key[32] = "", value[32] = "";
-        EXPECT_EQ(profile_splitEntry(s.entry, key, s.keySize, value, sizeof value), s.result)
+        EXPECT_EQ(settings_splitEntry(s.entry, key, s.keySize, value, sizeof value), s.result)
             << s.entry;
         EXPECT_STREQ(key, s.key) << s.entry;
         EXPECT_STREQ(value, s.value) << s.entry;
     }
 
     int value = 0;
-    EXPECT_EQ(profile_readInt(file.c_str(), "IP", "ip_port", 80, &value), 1);
+    EXPECT_EQ(settings_readInt(file.c_str(), "IP", "ip_port", 80, &value), 1);
     EXPECT_EQ(value, 8080);
-    EXPECT_EQ(profile_readInt(file.c_str(), "IP", "timeout", 1, &value), 0);
+    EXPECT_EQ(settings_readInt(file.c_str(), "IP", "timeout", 1, &value), 0);
     EXPECT_EQ(value, 1);
 }
 

@@ -111,9 +111,9 @@ static void computeSettingsPath(void)
 
 static void readSettingsIntoFields(void)
 {
-    profile_readString(settingsPath, "LOGIN", "username", messageText, MESSAGE_TEXT_SIZE);
+    settings_readString(settingsPath, "LOGIN", "username", messageText, MESSAGE_TEXT_SIZE);
     SetWindowTextA(userField, messageText);
-    profile_readString(settingsPath, "IP", "ip_address", messageText, 255);
+    settings_readString(settingsPath, "IP", "ip_address", messageText, 255);
     SetWindowTextA(addressField, messageText);
 }
 
@@ -188,7 +188,7 @@ LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         break;
     case WM_CLOSE:
         workflow_release();
-        profile_writeString(settingsPath, "LOGIN", "password", "");
+        settings_writeString(settingsPath, "LOGIN", "password", "");
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:

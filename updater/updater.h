@@ -41,17 +41,17 @@ extern const char controlLibraryName[];
 int bindControlLibrary(void);
 
 // Settings file access (full path of the file).
-int profile_readString(const char *path, const char *section, const char *key,
-                       char *out, int size);
-int profile_writeString(const char *path, const char *section, const char *key,
-                        const char *value);
-int profile_sectionNames(const char *path, char *names, int size, int *count);
-int profile_readSection(const char *path, const char *section, char *entries, int size,
-                        int *count);
-int profile_splitEntry(const char *entry, char *key, int keySize, char *value, int valueSize);
-int profile_readInt(const char *path, const char *section, const char *key, int fallback,
-                    int *value);
-int profile_nthText(const char *list, int index, char *out, int size);
+int settings_readString(const char *path, const char *section, const char *key,
+                        char *out, int size);
+int settings_writeString(const char *path, const char *section, const char *key,
+                         const char *value);
+int settings_sectionNames(const char *path, char *names, int size, int *count);
+int settings_readSection(const char *path, const char *section, char *entries, int size,
+                         int *count);
+int settings_splitEntry(const char *entry, char *key, int keySize, char *value, int valueSize);
+int settings_readInt(const char *path, const char *section, const char *key, int fallback,
+                     int *value);
+int settings_nthText(const char *list, int index, char *out, int size);
 
 // Common-control toolkit; each operation initialises the class it needs.
 HWND ctrl_createProgressBar(HWND parent, HINSTANCE instance, int id);

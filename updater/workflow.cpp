@@ -138,7 +138,7 @@ static void writeFieldSetting(HWND field, const char *section, const char *key)
 {
     GetWindowTextA(field, messageText, MESSAGE_TEXT_SIZE);
     if (messageText[0] != '\0')
-        profile_writeString(settingsPath, section, key, messageText);
+        settings_writeString(settingsPath, section, key, messageText);
 }
 
 void workflow_check(void)

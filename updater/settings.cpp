@@ -7,8 +7,8 @@
 static const char missingText[] = "no entry";
 
 // An empty path would make the platform fall back to its own win.ini.
-int profile_readString(const char *path, const char *section, const char *key,
-                       char *out, int size)
+int settings_readString(const char *path, const char *section, const char *key,
+                        char *out, int size)
 {
     if (size < 1)
         return 0;
@@ -20,8 +20,8 @@ int profile_readString(const char *path, const char *section, const char *key,
     return strcmp(out, missingText) != 0;
 }
 
-int profile_writeString(const char *path, const char *section, const char *key,
-                        const char *value)
+int settings_writeString(const char *path, const char *section, const char *key,
+                         const char *value)
 {
     if (path[0] == '\0')
         return 0;
@@ -36,7 +36,7 @@ static int countTexts(const char *list)
     return count;
 }
 
-int profile_sectionNames(const char *path, char *names, int size, int *count)
+int settings_sectionNames(const char *path, char *names, int size, int *count)
 {
     *count = 0;
     if (size < 2)
@@ -47,8 +47,8 @@ int profile_sectionNames(const char *path, char *names, int size, int *count)
     return *count > 0;
 }
 
-int profile_readSection(const char *path, const char *section, char *entries, int size,
-                        int *count)
+int settings_readSection(const char *path, const char *section, char *entries, int size,
+                         int *count)
 {
     *count = 0;
     if (size < 2)
@@ -59,7 +59,7 @@ int profile_readSection(const char *path, const char *section, char *entries, in
     return *count > 0;
 }
 
-int profile_splitEntry(const char *entry, char *key, int keySize, char *value, int valueSize)
+int settings_splitEntry(const char *entry, char *key, int keySize, char *value, int valueSize)
 {
     const char *equals = strchr(entry, '=');
     if (equals == NULL || keySize < 1 || valueSize < 1)
@@ -73,14 +73,14 @@ int profile_splitEntry(const char *entry, char *key, int keySize, char *value, i
     return 1;
 }
 
-int profile_readInt(const char *path, const char *section, const char *key, int fallback,
-                    int *value)
+int settings_readInt(const char *path, const char *section, const char *key, int fallback,
+                     int *value)
 {
     *value = (int)GetPrivateProfileIntA(section, key, fallback, path);
     return *value != fallback;
 }
 
-int profile_nthText(const char *list, int index, char *out, int size)
+int settings_nthText(const char *list, int index, char *out, int size)
 {
     if (size < 1)
         return 0;
