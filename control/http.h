@@ -1,4 +1,5 @@
-// Checks on caller and settings texts before they go into a request.
+// Request and answer texts: checks on caller and settings texts before they
+// go into a request, and the header/body split of an answer.
 #ifndef ORMI_HTTP_H
 #define ORMI_HTTP_H
 
@@ -10,5 +11,8 @@ int http_isLineSafe(const char* text);
 // 1 when every one of the count texts is line-safe; writes one debug line
 // naming the refusal otherwise.
 int http_areLineSafe(const char* const* texts, int count);
+
+// Just behind the first blank line of text, or text itself if there is none.
+const char* http_findBody(const char* text);
 
 #endif

@@ -1,7 +1,8 @@
 // The platform layer under the control library: event thread and its event
 // window, sockets, settings file access, debug output, the process-wide lock
 // and the waits. plat_win32.cpp and plat_posix.cpp implement it; everything
-// above it is one source for both.
+// above it is one source for both. (The fuzz targets put a scripted double
+// of it under the library: fuzz/plat_double.cpp.)
 #ifndef ORMI_PLAT_H
 #define ORMI_PLAT_H
 

@@ -1,6 +1,5 @@
 // The device transport: the one socket of the process, its notifications on
-// the event thread, the polling waits of the calling thread, one exchange,
-// and the header/body split of an answer.
+// the event thread, the polling waits of the calling thread, one exchange.
 #include "sock.h"
 #include "debug.h"
 #include "profile.h"
@@ -258,21 +257,6 @@ int sock_onEvent(int event, int error)
         break;
     }
     return 1;
-}
-
-const char* http_findBody(const char* text)
-{
-    if (!text)
-        return text;
-    size_t n = strlen(text);
-    // Positions up to n - 2 so that a blank line at the very end is found too.
-    for (size_t i = 0; i + 2 <= n; ++i) {
-        if (text[i] == '\n' && text[i + 1] == '\n')
-            return text + i + 2;
-        if (i + 4 <= n && text[i] == '\r' && text[i + 1] == '\n' && text[i + 2] == '\r' && text[i + 3] == '\n')
-            return text + i + 4;
-    }
-    return text;
 }
 
 int sock_exchange(const char* request, char* address, char* port, int timeout)

@@ -1,5 +1,5 @@
 // The device transport: one TCP exchange (connect, one request, the whole
-// answer until the device closes, close) and the header/body split.
+// answer until the device closes, close).
 #ifndef ORMI_SOCK_H
 #define ORMI_SOCK_H
 
@@ -19,8 +19,6 @@ int sock_sendPieces(const char* const* pieces, const int* lengths, int count, in
 int sock_waitResponse(char* out, int timeout);
 int sock_close(void);
 int sock_onEvent(int event, int error);        // on the event thread
-// Just behind the first blank line of text, or text itself if there is none.
-const char* http_findBody(const char* text);
 // Empties responseText, then open, connect, send, wait, close;
 // 1 = all steps succeeded.
 int sock_exchange(const char* request, char* address, char* port, int timeout);

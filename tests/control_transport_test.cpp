@@ -3,6 +3,7 @@
 // device, complete sends of large blocks, the header/body split, and the
 // serialisation of exported calls.
 #include "control_capture.h"
+#include "http.h"
 #include "md5.h"
 #include "ormi_control.h"
 #include "sim_server.h"

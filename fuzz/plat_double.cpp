@@ -1,9 +1,10 @@
-// Scripted platform layer of the fuzz build: no event thread, no network.
+// A scripted test double of the platform layer (control/plat.h) for the fuzz
+// targets, not a platform of the library: no event thread, no network.
 // The device's answer is delivered through sock_onEvent from within the
 // platform calls themselves (connect on connect, reads and the close on the
 // first send), and waits advance a virtual clock instead of sleeping.
 #include "plat.h"
-#include "plat_fuzz.h"
+#include "plat_double.h"
 #include "sock.h"
 
 #include <arpa/inet.h>

@@ -1,9 +1,9 @@
-// Controls of the scripted platform layer (plat_fuzz.cpp), which stands in
-// for the real one in the fuzz build: settings held in memory, a device
-// whose answer is handed in as bytes, and a clock that only moves when the
-// library waits.
-#ifndef ORMI_PLAT_FUZZ_H
-#define ORMI_PLAT_FUZZ_H
+// Controls of the scripted test double of the platform layer (plat_double.cpp),
+// which stands in for the real one under the fuzz targets: settings held in
+// memory, a device whose answer is handed in as bytes, and a clock that only
+// moves when the library waits.
+#ifndef ORMI_PLAT_DOUBLE_H
+#define ORMI_PLAT_DOUBLE_H
 
 #include <stddef.h>
 
