@@ -44,8 +44,10 @@ void ini_beginCall(void)
     snapshotLength = ini_path(ini_fileName, path, sizeof path)
                          ? plat_readFile(path, snapshotText, (int)sizeof snapshotText)
                          : -1;
-    // A byte order mark asks for a conversion of the text that only the
-    // platform's reader knows.
+    // On Windows the profile functions treat a byte order mark in a way of
+    // their own (UTF-16 text they convert), so such a file is left to them.
+    // The POSIX reader is the snapshot's own matching: there a mark only
+    // sends the reads to the file one by one, with the same results.
     const unsigned char* t = (const unsigned char*)snapshotText;
     if (snapshotLength >= 2 && ((t[0] == 0xff && t[1] == 0xfe) || (t[0] == 0xfe && t[1] == 0xff)))
         snapshotLength = -1;
