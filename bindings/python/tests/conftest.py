@@ -12,9 +12,11 @@ BUILD = os.environ.get("ORMI_BUILD_DIR", os.path.join(ROOT, "build", "native"))
 LIBRARY = os.path.join(BUILD, "libormi_control.so")
 SIM = os.path.join(BUILD, "ormi-sim")
 
-# The package from its sources unless an installed one is asked for.
-if not os.environ.get("ORMI_TEST_INSTALLED"):
-    sys.path.insert(0, os.path.join(HERE, "..", "src"))
+# The package from its sources unless an installed one is asked for; child
+# processes of the tests start with the same path.
+SOURCES = None if os.environ.get("ORMI_TEST_INSTALLED") else os.path.join(HERE, "..", "src")
+if SOURCES:
+    sys.path.insert(0, SOURCES)
 
 
 class Sim:

@@ -11,7 +11,7 @@ import time
 
 import pytest
 
-from conftest import HERE, LIBRARY
+from conftest import LIBRARY, SOURCES
 
 import ormi_control
 from ormi_control import Device, LoginRefused, OrmiError, Refused, Unreachable, UploadFailed
@@ -179,7 +179,7 @@ def test_folder_removed_on_close_and_with(sim):
 
 CHILD = textwrap.dedent("""
     import sys, time
-    sys.path.insert(0, {src!r})
+    sys.path[:0] = [p for p in [{src!r}] if p]
     from ormi_control import Device
     device = Device("127.0.0.1", {port}, password="secret", library={library!r})
     device.check()
@@ -191,7 +191,7 @@ CHILD = textwrap.dedent("""
 
 @pytest.mark.parametrize("killed", [True, False], ids=["SIGKILL between calls", "interpreter exit"])
 def test_no_password_left_after_the_process_ends(sim, killed):
-    source = CHILD.format(src=os.path.join(HERE, "..", "src"), port=sim.port, library=LIBRARY, wait=killed)
+    source = CHILD.format(src=SOURCES, port=sim.port, library=LIBRARY, wait=killed)
     child = subprocess.Popen([sys.executable, "-c", source], stdout=subprocess.PIPE, text=True)
     try:
         settings = child.stdout.readline().strip()
