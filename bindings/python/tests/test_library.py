@@ -105,6 +105,20 @@ def test_where_the_library_is_looked_for(tmp_path):
     assert run_loader({"LD_LIBRARY_PATH": os.path.dirname(LIBRARY)}, str(tmp_path)).endswith("libormi_control.so")
 
 
+def test_the_same_file_by_another_name_is_one_library(tmp_path):
+    source = textwrap.dedent("""
+        import sys
+        sys.path[:0] = [p for p in [{src!r}] if p]
+        import ormi_control
+        first = ormi_control.load({library!r})
+        print(ormi_control.load("libormi_control.so") is first)
+    """).format(src=SOURCES, library=LIBRARY)
+    env = dict(os.environ, LD_LIBRARY_PATH=os.path.dirname(LIBRARY))
+    out = subprocess.run([sys.executable, "-c", source], env=env, cwd=str(tmp_path), capture_output=True,
+                         text=True, timeout=30, check=True).stdout.strip()
+    assert out == "True"
+
+
 def test_explicit_path_that_is_missing_names_it(tmp_path):
     missing = tmp_path / "libormi_control.so"
     with pytest.raises(LibraryNotFound, match="the path given") as raised:

@@ -171,6 +171,29 @@ class Library:
             shutil.rmtree(self.folder, ignore_errors=True)
 
 
+def _loaded_file(handle: ctypes.CDLL) -> Optional[str]:
+    """The file the system actually loaded, or None where it cannot say."""
+    try:
+        if sys.platform == "win32":
+            name = ctypes.create_unicode_buffer(32768)
+            length = ctypes.windll.kernel32.GetModuleFileNameW(ctypes.c_void_p(handle._handle), name, len(name))
+            return name.value if length else None
+
+        class Info(ctypes.Structure):
+            _fields_ = [("dli_fname", ctypes.c_char_p), ("dli_fbase", ctypes.c_void_p),
+                        ("dli_sname", ctypes.c_char_p), ("dli_saddr", ctypes.c_void_p)]
+
+        info = Info()
+        dladdr = ctypes.CDLL(None).dladdr
+        dladdr.argtypes = [ctypes.c_void_p, ctypes.POINTER(Info)]
+        address = ctypes.cast(handle.startDLL, ctypes.c_void_p)
+        if not dladdr(address, ctypes.byref(info)) or not info.dli_fname:
+            return None
+        return os.fsdecode(info.dli_fname)
+    except (AttributeError, OSError):
+        return None
+
+
 def _open(path: str, folder: str) -> ctypes.CDLL:
     kind = ctypes.WinDLL if sys.platform == "win32" else ctypes.CDLL
     previous = os.getcwd()
@@ -224,8 +247,17 @@ def load(library: Union[str, "os.PathLike[str]", None] = None, folder: Optional[
                     shutil.rmtree(where, ignore_errors=True)
                 tried.append("%s (%s)" % (candidate, error))
                 continue
+            # The same file by another name: the system hands back the copy
+            # already loaded, which reads the folder of its first load.
+            actual = _loaded_file(handle)
+            actual = os.path.realpath(actual) if actual else key
+            if actual in _loaded:
+                if own:
+                    shutil.rmtree(where, ignore_errors=True)
+                _loaded[key] = _loaded[actual]
+                return _loaded[actual]
             loaded = Library(candidate, handle, where, own)
-            _loaded[key] = loaded
+            _loaded[key] = _loaded[actual] = loaded
             return loaded
     source = " from %s" % origin if origin else ""
     raise LibraryNotFound("ormi_control library not found%s; tried: %s" % (source, "; ".join(tried)), tried)
