@@ -3,6 +3,7 @@
 // process serialised, failures as typed exceptions.
 using System;
 using System.Diagnostics;
+using System.Globalization;
 using System.IO;
 using System.Net.Sockets;
 using System.Text;
@@ -262,7 +263,19 @@ namespace Ormi.Control
             string text = "[IP]" + end + "ip_address=" + address + end + "ip_port=" + port + end +
                           "[LOGIN]" + end + "username=" + user + end + "password=" + withPassword + end +
                           "login_version=" + loginMethod + end + "[CONTROL]" + end + "timeout=" + timeoutSeconds + end;
-            return Encoding.Default.GetBytes(text);
+            return SettingsEncoding.GetBytes(text);
+        }
+
+        // The file in the encoding in which the marshaller hands over the
+        // ANSI texts: the ANSI code page on Windows, UTF-8 elsewhere.
+        static readonly Encoding SettingsEncoding = AnsiEncoding();
+
+        static Encoding AnsiEncoding()
+        {
+            if (Environment.OSVersion.Platform != PlatformID.Win32NT) return Encoding.Default;
+            try { return Encoding.GetEncoding(CultureInfo.CurrentCulture.TextInfo.ANSICodePage); }
+            catch (NotSupportedException) { return Encoding.GetEncoding("iso-8859-1"); }
+            catch (ArgumentException) { return Encoding.GetEncoding("iso-8859-1"); }
         }
 
         // The password in the file for the scope, and emptied at its end whatever happened.
