@@ -179,7 +179,8 @@ class Device:
         """Uploads a package (its bytes, or a path to it) and waits up to
         ``wait`` seconds for the device's answer. ``name`` is the file name
         sent; by default the path's last part. Installing it is ``ormi
-        update``'s work, not this method's."""
+        update``'s work, not this method's. Other calls of the process wait
+        meanwhile: the answer must be collected before the library's next call."""
         if isinstance(package, (bytes, bytearray)):
             data = bytes(package)
             if not name:
