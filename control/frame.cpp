@@ -9,7 +9,7 @@
 #endif
 
 // Defined here so that the static library pulls in the start-up with it.
-plat_window eventWindow;
+std::atomic<plat_window> eventWindow(nullptr);
 
 static void frame_load(void)
 {

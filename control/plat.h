@@ -7,6 +7,7 @@
 #define ORMI_PLAT_H
 
 #include <stdint.h>
+#include <atomic>
 
 #ifdef _WIN32
 struct HWND__;
@@ -23,8 +24,10 @@ typedef int plat_socket;
 // Socket notification codes delivered to sock_onEvent.
 enum { PLAT_EVENT_READ = 1, PLAT_EVENT_CONNECT = 16, PLAT_EVENT_CLOSE = 32 };
 
-// Null until the event thread has created it; written once by that thread.
-extern plat_window eventWindow;
+// Null until the event thread has made it. The thread starts at load and
+// may not be that far when the first call comes, so it publishes the window
+// once (release, then plat_signal) and every reader loads it with acquire.
+extern std::atomic<plat_window> eventWindow;
 
 #ifdef _WIN32
 #define PLAT_PATH_SEPARATOR "\\"
@@ -32,7 +35,7 @@ extern plat_window eventWindow;
 #define PLAT_PATH_SEPARATOR "/"
 #endif
 
-// Load time: starts the event thread, which then sets eventWindow.
+// Load time: starts the event thread, which then publishes eventWindow.
 void plat_startEventThread(void);
 
 // The process-wide lock that serialises exported calls (recursive).

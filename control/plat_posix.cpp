@@ -165,7 +165,8 @@ static void* plat_eventThread(void*)
     eventLoop.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (eventLoop.wakeFd < 0)
         return nullptr;                          // no event window: exchanges fail in sock_open
-    __atomic_store_n(&eventWindow, &eventLoop, __ATOMIC_RELEASE);
+    eventWindow.store(&eventLoop, std::memory_order_release);
+    plat_signal();                               // a first call may be waiting for it
     for (;;) {
         pthread_mutex_lock(&watchLock);
         int s = watchSocket;

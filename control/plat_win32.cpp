@@ -95,7 +95,8 @@ static DWORD WINAPI eventThread(LPVOID)
                                   CW_USEDEFAULT, CW_USEDEFAULT, HWND_MESSAGE, NULL, instance, NULL);
     if (!window)
         return 0;
-    InterlockedExchangePointer((PVOID volatile*)&eventWindow, window);
+    eventWindow.store(window, std::memory_order_release);
+    plat_signal();                               // a first call may be waiting for it
     MSG message;
     while (GetMessageA(&message, NULL, 0, 0) > 0) {
         TranslateMessage(&message);

@@ -22,13 +22,38 @@ static uint16_t serverPort;                     // network byte order
 static char debugLine[256];                     // lines of the calling thread
 static char eventLine[256];                     // lines of the event thread
 
-int sock_open(plat_window window)
+// Tests value until it is set (non-zero, non-null) or timeout seconds have
+// passed; a pause ends early when the event thread signals a change.
+template <typename T>
+static int sock_waitSet(const std::atomic<T>& value, int timeout)
+{
+    long long limit = timeout > 0 ? (long long)timeout * 1000 : 0;
+    long long start = plat_milliseconds();
+    // The event thread's notification mostly comes within microseconds, and
+    // a caller that has gone to sleep takes longer to wake than that: so a
+    // short spin, giving way to other threads, before the first pause.
+    for (int i = 0; i < 200 && !value.load(std::memory_order_acquire); ++i)
+        std::this_thread::yield();
+    while (!value.load(std::memory_order_acquire)) {
+        long long left = limit - (plat_milliseconds() - start);
+        if (left <= 0)
+            return value.load(std::memory_order_acquire) ? 1 : 0;
+        plat_waitSignal(left < 10 ? (int)left : 10);
+    }
+    return 1;
+}
+
+int sock_open(int timeout)
 {
     // A connection still open here is an upload whose answer never came:
     // replaced unclosed, it would leak, and its late notifications would be
     // taken for the new connection's.
     if (socketHandle != PLAT_INVALID_SOCKET)
         sock_close();
+    // A call right after loading may come before the event thread has its
+    // window; without one the binding below fails as it always has.
+    sock_waitSet(eventWindow, timeout);
+    plat_window window = eventWindow.load(std::memory_order_acquire);
     int major = 0, minor = 0;
     int result = plat_socketsStart(&major, &minor);
     if (result != 0) {
@@ -104,29 +129,9 @@ int sock_connect(char* address, char* port)
     return 1;
 }
 
-// Tests flag until it is set or timeout seconds have passed; a pause ends
-// early when the event thread signals a change.
-static int sock_waitFlag(std::atomic<int>* flag, int timeout)
-{
-    long long limit = timeout > 0 ? (long long)timeout * 1000 : 0;
-    long long start = plat_milliseconds();
-    // The event thread's notification mostly comes within microseconds, and
-    // a caller that has gone to sleep takes longer to wake than that: so a
-    // short spin, giving way to other threads, before the first pause.
-    for (int i = 0; i < 200 && !flag->load(std::memory_order_acquire); ++i)
-        std::this_thread::yield();
-    while (!flag->load(std::memory_order_acquire)) {
-        long long left = limit - (plat_milliseconds() - start);
-        if (left <= 0)
-            return flag->load(std::memory_order_acquire);
-        plat_waitSignal(left < 10 ? (int)left : 10);
-    }
-    return 1;
-}
-
 int sock_sendPieces(const char* const* pieces, const int* lengths, int count, int timeout)
 {
-    if (!sock_waitFlag(&connected, timeout))
+    if (!sock_waitSet(connected, timeout))
         return 0;
     long long length = 0;
     int ok = count >= 0 && count <= PLAT_MAX_PIECES && (count == 0 || (pieces && lengths));
@@ -184,7 +189,7 @@ int sock_sendText(const char* text, int timeout)
 
 int sock_waitResponse(char* out, int timeout)
 {
-    if (!out || !sock_waitFlag(&closedByPeer, timeout))
+    if (!out || !sock_waitSet(closedByPeer, timeout))
         return 0;
     size_t n = strnlen(rxBuffer, sizeof rxBuffer - 1);
     memcpy(out, rxBuffer, n);
@@ -262,7 +267,7 @@ int sock_onEvent(int event, int error)
 int sock_exchange(const char* request, char* address, char* port, int timeout)
 {
     responseText[0] = 0;
-    int ok = sock_open(eventWindow) && sock_connect(address, port);
+    int ok = sock_open(timeout) && sock_connect(address, port);
     if (ok)
         ok = sock_sendText(request, timeout);
     if (ok)

@@ -7,7 +7,10 @@
 
 extern char responseText[4096];                // answer of the last exchange
 
-int sock_open(plat_window window);
+// Waits up to timeout seconds for the event window (the event thread may
+// still be making it right after loading), then creates the socket and
+// binds its notifications to the window.
+int sock_open(int timeout);
 // Both are writable 256-byte buffers: a leading "http://" and a ":port"
 // suffix of the address are moved out in place.
 int sock_connect(char* address, char* port);

@@ -121,7 +121,7 @@ int upload_send(const char* fileName, const char* data, int length) {
                requestLength, requestHeadLength, bodyLength, length, headLength, kTailLength);
 
   responseText[0] = '\0';
-  if (!sock_open(eventWindow) || !sock_connect(conn.host, conn.port)) {
+  if (!sock_open(conn.timeout) || !sock_connect(conn.host, conn.port)) {
     debug_print("sendUpdateFile: Fehler beim Senden");
     return -1;
   }

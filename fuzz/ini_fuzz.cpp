@@ -15,7 +15,7 @@
 #include "ini.h"
 #include "plat.h"
 
-plat_window eventWindow;                         // no event thread in this target
+std::atomic<plat_window> eventWindow(nullptr);   // no event thread in this target
 
 namespace {
 

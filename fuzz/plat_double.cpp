@@ -14,7 +14,7 @@
 
 struct plat_eventLoop { int unused; };
 static plat_eventLoop fuzzLoop;
-plat_window eventWindow = &fuzzLoop;
+std::atomic<plat_window> eventWindow(&fuzzLoop);
 
 static const unsigned char* answerData;
 static size_t answerSize;
@@ -141,7 +141,7 @@ plat_socket plat_socketCreate(void)
 
 int plat_socketSelect(plat_socket, plat_window window)
 {
-    return window == eventWindow ? 0 : 22;
+    return window == eventWindow.load(std::memory_order_acquire) ? 0 : 22;
 }
 
 int plat_socketConnect(plat_socket s, uint32_t, uint16_t)

@@ -1,5 +1,5 @@
 // Test helpers for the control library's transport: debug lines captured
-// in-process, a private settings directory, and the wait for the event thread.
+// in-process and a private settings directory.
 #pragma once
 #include "debug.h"
 #include "ini.h"
@@ -10,7 +10,6 @@
 #include <fstream>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -50,13 +49,6 @@ inline std::vector<std::string> control_takeLines() {
     std::vector<std::string> taken;
     taken.swap(c.lines);
     return taken;
-}
-
-// The event thread starts at load; give it (and Wine) time to make its window.
-inline bool control_waitForEventWindow() {
-    for (int i = 0; i < 3000 && !eventWindow; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return eventWindow != nullptr;
 }
 
 // A settings directory of this test program's own (programs run in parallel).

@@ -29,3 +29,12 @@ if(WIN32 AND TARGET ormi_control)
                    $<TARGET_FILE:ormi_control> x86_64-w64-mingw32-objdump
                    ${ORMI_WIN32_BINARY_DIR}/ormi_control.dll i686-w64-mingw32-objdump)
 endif()
+if(TARGET ormi_control AND TARGET ormi_sim)
+  # 200 fresh processes that each load the shipped library and call it at once.
+  add_executable(control_load_helper ${CMAKE_CURRENT_SOURCE_DIR}/control_load_helper.cpp)
+  if(NOT WIN32)
+    target_link_libraries(control_load_helper PRIVATE ${CMAKE_DL_LIBS})
+  endif()
+  ormi_add_gtest(control_load_test SOURCES control_load_test.cpp LIBS ormi_sim TIMEOUT 120)
+  add_dependencies(control_load_test ormi_control control_load_helper)
+endif()

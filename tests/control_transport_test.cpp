@@ -133,7 +133,6 @@ class TransportTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         simnet_startup();
-        ASSERT_TRUE(control_waitForEventWindow());
         control_startCapture();
     }
     void SetUp() override {
@@ -413,7 +412,7 @@ TEST_F(TransportTest, LargeBlockWithZeroBytesArrivesWhole) {
         snprintf(portBuffer, sizeof portBuffer, "%s", port.c_str());
         control_takeLines();
         responseText[0] = 0;
-        ASSERT_EQ(sock_open(eventWindow), 1);
+        ASSERT_EQ(sock_open(5), 1);
         ASSERT_EQ(sock_connect(address, portBuffer), 1);
         if (gathered) {
             const char* pieces[] = { parts.request.data(), "", package.data(), parts.tail.data() };
@@ -462,7 +461,7 @@ TEST_F(TransportTest, SendToADeviceThatHasGoneFails) {
     char portBuffer[256];
     snprintf(portBuffer, sizeof portBuffer, "%d", listenPort);
     control_takeLines();
-    ASSERT_EQ(sock_open(eventWindow), 1);
+    ASSERT_EQ(sock_open(1), 1);
     ASSERT_EQ(sock_connect(address, portBuffer), 1);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(sock_sendBytes(block.data(), (int)block.size(), 2), 0);
@@ -486,7 +485,7 @@ TEST_F(TransportTest, BadBlockArgumentsFailTheSend) {
     char address[256] = "127.0.0.1";
     char portBuffer[256];
     snprintf(portBuffer, sizeof portBuffer, "%s", port.c_str());
-    ASSERT_EQ(sock_open(eventWindow), 1);
+    ASSERT_EQ(sock_open(1), 1);
     ASSERT_EQ(sock_connect(address, portBuffer), 1);
     EXPECT_EQ(sock_sendBytes(nullptr, 10, 1), 0);
     EXPECT_EQ(sock_sendBytes("abc", -1, 1), 0);
@@ -502,12 +501,50 @@ TEST_F(TransportTest, BadBlockArgumentsFailTheSend) {
     EXPECT_EQ(sock_close(), 1);
 }
 
-TEST_F(TransportTest, NoEventWindowFailsTheOpenAndTheFinalClose) {
-    plat_window saved = eventWindow;
-    eventWindow = nullptr;
-    exchange_run run = runExchange(loginRequest("127.0.0.1"), "127.0.0.1", port);
-    eventWindow = saved;
+// The event window as the event thread publishes it, taken away for a test
+// and put back when the test ends.
+class WithoutEventWindow {
+public:
+    WithoutEventWindow() {
+        // An exchange waits for the window the event thread makes at load.
+        EXPECT_EQ(sock_open(5), 1);
+        sock_close();
+        saved = eventWindow.exchange(nullptr);
+    }
+    ~WithoutEventWindow() { publish(); }
+    void publish() {
+        if (saved)
+            eventWindow.store(saved, std::memory_order_release);
+        saved = nullptr;
+    }
+private:
+    plat_window saved = nullptr;
+};
+
+TEST_F(TransportTest, EventWindowThatComesLateIsWaitedFor) {
+    WithoutEventWindow absent;
+    std::thread eventThread([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        absent.publish();
+    });
+    exchange_run run = runExchange(loginRequest("127.0.0.1"), "127.0.0.1", port, 2);
+    eventThread.join();
+    EXPECT_EQ(run.ok, 1);
+    EXPECT_NE(run.response.find("LOGIN OK"), std::string::npos);
+    EXPECT_GE(run.ms, 250);
+    EXPECT_LT(run.ms, 1500);
+    EXPECT_EQ(sim_requests(server).size(), 1u);
+}
+
+TEST_F(TransportTest, NoEventWindowWithinTheTimeoutFailsTheOpenAndTheFinalClose) {
+    exchange_run run;
+    {
+        WithoutEventWindow absent;
+        run = runExchange(loginRequest("127.0.0.1"), "127.0.0.1", port);
+    }
     EXPECT_EQ(run.ok, 0);
+    EXPECT_GE(run.ms, 950);                       // the whole time-out of 1 s
+    EXPECT_LT(run.ms, 3000);
     EXPECT_TRUE(hasLinePrefix(run, "WSASyncSelect error #"));
     EXPECT_FALSE(hasLinePrefix(run, "address: "));
     // The open already closed the socket, so the exchange's own close fails.
@@ -574,8 +611,11 @@ TEST_F(TransportTest, ExportedCallsWaitForTheLock) {
 
 #ifdef _WIN32
 TEST_F(TransportTest, ClosingTheEventWindowLeavesItWorking) {
-    EXPECT_EQ(SendMessageA(eventWindow, WM_CLOSE, 0, 0), 0);
-    EXPECT_TRUE(IsWindow(eventWindow));
+    ASSERT_EQ(sock_open(5), 1);                   // waits for the window
+    sock_close();
+    HWND window = eventWindow.load();
+    EXPECT_EQ(SendMessageA(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_TRUE(IsWindow(window));
     exchange_run run = runExchange(loginRequest("127.0.0.1"), "127.0.0.1", port);
     EXPECT_EQ(run.ok, 1);
     EXPECT_NE(run.response.find("LOGIN OK"), std::string::npos);

@@ -1,0 +1,98 @@
+// The shipped library is ready when loaded: a fresh process that loads it
+// and calls an export at once (control_load_helper) gets the answer of a
+// healthy device every time, without waiting for anything itself.
+#include <gtest/gtest.h>
+
+#include "sim_server.h"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+namespace {
+
+std::string directoryOfThisProgram() {
+#ifdef _WIN32
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string text(path, length);
+#else
+    std::string text = std::filesystem::read_symlink("/proc/self/exe").string();
+#endif
+    return text.substr(0, text.find_last_of("\\/") + 1);
+}
+
+// The helper's exit code, or -1 when it could not be started or waited for.
+int runHelper(const std::string& helper, const std::string& library, const std::string& settings) {
+#ifdef _WIN32
+    std::string line = "\"" + helper + "\" \"" + library + "\" \"" + settings + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.hProcess, &code)) {
+        TerminateProcess(process.hProcess, 99);
+        code = (DWORD)-1;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return (int)code;
+#else
+    char* argv[] = { (char*)helper.c_str(), (char*)library.c_str(), (char*)settings.c_str(), nullptr };
+    pid_t child = 0;
+    if (posix_spawn(&child, helper.c_str(), nullptr, nullptr, argv, environ) != 0)
+        return -1;
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+#endif
+}
+
+TEST(LibraryLoad, FirstCallRightAfterLoadingSucceedsInEveryFreshProcess) {
+    sim_server* device = sim_start(sim_options());
+    ASSERT_NE(device, nullptr);
+    std::filesystem::path settings = std::filesystem::temp_directory_path() /
+                                     ("ormi_load_" + std::to_string(sim_port(device)));
+    std::filesystem::create_directories(settings);
+    {
+        // The time-out a new user starts with: the one second of the default.
+        std::ofstream file(settings / "ormi_control.ini", std::ios::binary | std::ios::trunc);
+        file << "[IP]\r\nip_address=127.0.0.1\r\nip_port=" << sim_port(device) << "\r\n"
+             << "[LOGIN]\r\nusername=admin\r\npassword=secret\r\nlogin_version=1\r\n";
+    }
+    const std::string here = directoryOfThisProgram();
+#ifdef _WIN32
+    const std::string helper = here + "control_load_helper.exe", library = here + "ormi_control.dll";
+#else
+    const std::string helper = here + "control_load_helper", library = here + "libormi_control.so";
+#endif
+    const int runs = 200;
+    std::map<int, int> codes;                    // exit code -> how often
+    for (int i = 0; i < runs; ++i)
+        ++codes[runHelper(helper, library, settings.string())];
+    const std::size_t requests = sim_requests(device).size();
+    sim_stop(device);
+    std::error_code ignored;
+    std::filesystem::remove_all(settings, ignored);
+
+    std::string seen;
+    for (const auto& c : codes)
+        seen += " exit code " + std::to_string(c.first) + ": " + std::to_string(c.second) + "x";
+    EXPECT_EQ(codes[0], runs) << seen;
+    EXPECT_EQ(requests, (std::size_t)runs);      // each call made its one exchange
+}
+
+}  // namespace
