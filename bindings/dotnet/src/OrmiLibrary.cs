@@ -85,6 +85,8 @@ namespace Ormi.Control
                 folder = path;
                 loaded = true;
                 AppDomain.CurrentDomain.ProcessExit += delegate { RemoveFolder(); };
+                // An unhandled exception ends the process without ProcessExit.
+                AppDomain.CurrentDomain.UnhandledException += delegate { RemoveFolder(); };
             }
         }
 
