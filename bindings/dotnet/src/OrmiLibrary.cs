@@ -39,9 +39,16 @@ namespace Ormi.Control
             if (IsUnix)
             {
                 // Readable by this user only, and never a folder someone else made.
+#if NET7_0_OR_GREATER
+                if (Directory.Exists(path) || File.Exists(path))
+                    throw new OrmiException("the settings folder " + path + " exists already");
+                Directory.CreateDirectory(path, UnixFileMode.UserRead | UnixFileMode.UserWrite | UnixFileMode.UserExecute);
+                return;
+#else
                 if (unixMkdir(path, Convert.ToInt32("700", 8)) != 0)
                     throw new OrmiException("cannot make the settings folder " + path + " (errno " + Marshal.GetLastWin32Error() + ")");
                 return;
+#endif
             }
             if (Directory.Exists(path))
                 throw new OrmiException("the settings folder " + path + " exists already");

@@ -162,7 +162,9 @@ def test_folder_removed_on_close_and_with(sim):
     device = Device("127.0.0.1", sim.port, password="secret", library=LIBRARY)
     folder = device.library.folder
     device.check()
-    assert os.path.isfile(os.path.join(folder, "ormi_control.ini"))
+    # Nobody else may read the password while a call runs.
+    assert os.stat(folder).st_mode & 0o777 == 0o700
+    assert os.stat(os.path.join(folder, "ormi_control.ini")).st_mode & 0o777 == 0o600
     device.close()
     assert not os.path.exists(folder)
     with pytest.raises(OrmiError, match="closed"):
