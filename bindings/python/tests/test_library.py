@@ -62,6 +62,9 @@ def test_load_once_per_file_and_cwd_kept(tmp_path):
     assert os.getcwd() == before
     assert os.path.dirname(first.settings_path) == first.folder
     assert first.folder != before
+    # A second folder for the same library would never be read.
+    with pytest.raises(ormi_control.OrmiError, match="loaded already"):
+        library.load(LIBRARY, folder=str(tmp_path))
 
 
 LOADER = textwrap.dedent("""

@@ -204,6 +204,14 @@ def _open(path: str, folder: str) -> ctypes.CDLL:
         os.chdir(previous)
 
 
+def _check_folder(loaded: Library, folder: Optional[str]) -> Library:
+    # Loaded once per process: it keeps reading the folder of that load.
+    if folder is not None and os.path.abspath(folder) != loaded.folder:
+        raise OrmiError("%s is loaded already and reads the settings in %s, not in %s"
+                        % (loaded.path, loaded.folder, folder))
+    return loaded
+
+
 def load(library: Union[str, "os.PathLike[str]", None] = None, folder: Optional[str] = None) -> Library:
     """Loads the library once per file and process.
 
@@ -233,7 +241,7 @@ def load(library: Union[str, "os.PathLike[str]", None] = None, folder: Optional[
             is_path = os.sep in candidate or (os.altsep or os.sep) in candidate
             key = os.path.realpath(candidate) if is_path else candidate
             if key in _loaded:
-                return _loaded[key]
+                return _check_folder(_loaded[key], folder)
             if is_path and not os.path.isfile(candidate):
                 tried.append("%s (no such file)" % candidate)
                 continue
@@ -255,7 +263,7 @@ def load(library: Union[str, "os.PathLike[str]", None] = None, folder: Optional[
                 if own:
                     shutil.rmtree(where, ignore_errors=True)
                 _loaded[key] = _loaded[actual]
-                return _loaded[actual]
+                return _check_folder(_loaded[actual], folder)
             loaded = Library(candidate, handle, where, own)
             _loaded[key] = _loaded[actual] = loaded
             return loaded
