@@ -122,6 +122,24 @@ def test_the_same_file_by_another_name_is_one_library(tmp_path):
     assert out == "True"
 
 
+def test_a_folder_of_the_callers_own_is_read(sim, tmp_path):
+    settings_folder = tmp_path / "settings"
+    settings_folder.mkdir()
+    (settings_folder / "ormi_control.ini").write_text(settings(sim.port))
+    source = textwrap.dedent("""
+        import os, sys
+        sys.path[:0] = [p for p in [{src!r}] if p]
+        import ormi_control
+        library = ormi_control.load({library!r}, folder={folder!r})
+        print(library.checkConnection(), os.getcwd() == {cwd!r}, os.path.isdir({folder!r}))
+    """).format(src=SOURCES, library=LIBRARY, folder=str(settings_folder), cwd=str(tmp_path))
+    out = subprocess.run([sys.executable, "-c", source], cwd=str(tmp_path), capture_output=True, text=True,
+                         timeout=30, check=True).stdout.strip()
+    # The caller's folder is kept at exit.
+    assert out == "1 True True"
+    assert (settings_folder / "ormi_control.ini").is_file()
+
+
 def test_explicit_path_that_is_missing_names_it(tmp_path):
     missing = tmp_path / "libormi_control.so"
     with pytest.raises(LibraryNotFound, match="the path given") as raised:
