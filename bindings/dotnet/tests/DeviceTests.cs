@@ -215,10 +215,13 @@ namespace Ormi.Control.Tests
         [Test]
         public void FourThreadsGetTheirOwnAnswers()
         {
-            Device device = Open(StartSim());
+            // Two devices in one process: every call must carry its own device's settings.
+            var versions = new[] { "2.1.0", "3.0.0m" };
+            var devices = versions.Select(v => Open(StartSim("--package-version", v))).ToArray();
             var errors = new List<string>();
             var threads = Enumerable.Range(1, 4).Select(index => new Thread(() =>
             {
+                Device device = devices[index % 2];
                 try
                 {
                     for (int round = 0; round < 25; round++)
@@ -227,7 +230,7 @@ namespace Ormi.Control.Tests
                         device.IoSet("m" + index, "ao1", value);
                         int got = device.IoGet("m" + index, "ao1");
                         string version = device.Get("configuration", "devicebase", "package_version");
-                        if (got != value || version != "2.1.0")
+                        if (got != value || version != versions[index % 2])
                             lock (errors) errors.Add(index + "/" + round + ": " + got + " " + version);
                     }
                 }

@@ -115,26 +115,35 @@ def test_silent_device_does_not_hang(start_sim):
             assert time.monotonic() - started < 6
 
 
-def test_four_threads_get_their_own_answers(device):
+def test_four_threads_get_their_own_answers(start_sim):
+    # Two devices in one process: every call must carry its own device's settings.
+    versions = ["2.1.0", "3.0.0m"]
+    devices = [Device("127.0.0.1", start_sim("--password", "secret", "--package-version", v).port,
+                      password="secret", library=LIBRARY) for v in versions]
     errors = []
 
     def work(index: int) -> None:
+        device, version = devices[index % 2], versions[index % 2]
         try:
             for round in range(25):
                 value = index * 1000 + round
                 device.io_set("m%d" % index, "ao1", value)
                 got = device.io_get("m%d" % index, "ao1")
                 module = device.get("configuration", "devicebase", "package_version")
-                if got != value or module != "2.1.0":
+                if got != value or module != version:
                     errors.append((index, round, got, module))
         except Exception as error:   # reported below, not lost in the thread
             errors.append((index, error))
 
     threads = [threading.Thread(target=work, args=(i,)) for i in range(1, 5)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join(60)
+    try:
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(60)
+    finally:
+        for device in devices:
+            device.close()
     assert not any(thread.is_alive() for thread in threads)
     assert errors == []
 
