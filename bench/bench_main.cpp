@@ -494,12 +494,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ormi_bench: cannot create a folder for the settings file\n");
     return 1;
   }
-  for (int i = 0; i < 3000 && eventWindow == nullptr; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (eventWindow == nullptr) {
-    std::fprintf(stderr, "ormi_bench: the library's event thread did not start\n");
-    return 1;
-  }
-
   sim_options options;
   options.user = kUser;
   options.password = kPassword;

@@ -73,29 +73,7 @@ int bind_load(std::string* error) {
         return 0;
     }
     pStartDLL();
-#ifdef _WIN32
-    // Exchanges fail until the library's event thread has its window; other
-    // processes (parallel runs) have windows of the same class. The window
-    // can be found while it is still being created: only once its thread
-    // answers a sent message has it stored the handle.
-    for (int i = 0; i < 500; ++i) {
-        for (HWND w = FindWindowExA(HWND_MESSAGE, nullptr, "ormiControl", nullptr); w;
-             w = FindWindowExA(HWND_MESSAGE, w, "ormiControl", nullptr)) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(w, &owner);
-            DWORD_PTR answer = 0;
-            if (owner != GetCurrentProcessId()) continue;
-            if (SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer)) return 1;
-            *error = "the control library's event thread does not answer";
-            return 0;
-        }
-        Sleep(10);
-    }
-    *error = "the control library did not start its event thread";
-    return 0;
-#else
     return 1;
-#endif
 }
 
 int bind_checkConnection() { return pCheckConnection(); }

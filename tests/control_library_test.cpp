@@ -6,7 +6,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include "event_window.h"
 typedef HMODULE library_handle;
 static library_handle openLibrary() { return LoadLibraryA("ormi_control.dll"); }
 static void* findName(library_handle library, const char* name) {
@@ -48,6 +47,22 @@ TEST(ControlLibrary, ExportsTheEightNamesAndNothingInternal) {
 }
 
 #ifdef _WIN32
+// The event window in this process, as any program sees it: by its class.
+// Other processes of the session (tests running beside this one) have
+// windows of the same class.
+HWND eventWindowOfThisProcess() {
+    for (HWND w = FindWindowExA(HWND_MESSAGE, nullptr, "ormiControl", nullptr); w;
+         w = FindWindowExA(HWND_MESSAGE, w, "ormiControl", nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == GetCurrentProcessId())
+            return w;
+    }
+    return nullptr;
+}
+
+// The event thread makes its window soon after loading (its own time, not
+// the caller's: the calls wait for it themselves).
 TEST(ControlLibrary, EventWindowSurvivesClose) {
     library_handle library = openLibrary();
     ASSERT_NE(library, nullptr);

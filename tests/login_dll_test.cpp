@@ -7,7 +7,6 @@
 #include <fstream>
 #include <string>
 
-#include "event_window.h"
 #include "sim_server.h"
 
 namespace {
@@ -53,19 +52,6 @@ protected:
         ASSERT_NE(nullptr, startDLL);
         ASSERT_NE(nullptr, checkConnection);
         EXPECT_EQ(0, startDLL());
-        // Exchanges fail until the library's event thread has its window.
-        // The window is found while it is still being created: only a thread
-        // that answers a sent message has stored its handle and reached its
-        // message loop.
-        HWND window = nullptr;
-        for (int i = 0; i < 500 && window == nullptr; ++i) {
-            window = eventWindowOfThisProcess();
-            if (window == nullptr)
-                Sleep(10);
-        }
-        ASSERT_NE(nullptr, window);
-        DWORD_PTR answer = 0;
-        ASSERT_NE(0, SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer));
     }
 
     static void TearDownTestSuite()

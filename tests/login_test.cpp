@@ -6,7 +6,6 @@
 #include <fstream>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "debug.h"
@@ -70,10 +69,6 @@ protected:
         ini_setDirectory(directory.string().c_str());
         debug_setCapture(captureLine, nullptr);
         startDLL();
-        // Exchanges fail until the event thread has its window.
-        for (int i = 0; i < 500 && eventWindow == nullptr; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_NE(nullptr, eventWindow);
     }
 
     static void TearDownTestSuite()

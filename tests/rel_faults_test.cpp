@@ -12,6 +12,7 @@
 #include <vector>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace paramtest {
 namespace {
