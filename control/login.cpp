@@ -18,6 +18,15 @@ char passwordHash[256];
 // on the machine can read.
 static const char login_passwordMask[] = "***";
 
+// What login_shownHash gives: under method 1 enough of the hash to tell two
+// passwords apart in a log, not enough to log in with.
+static char shownHash[64];
+
+const char* login_shownHash(void)
+{
+    return shownHash;
+}
+
 const char* login_passwordHash(char* address, char* port, int timeout, const char* user)
 {
     char password[256];
@@ -26,8 +35,10 @@ const char* login_passwordHash(char* address, char* port, int timeout, const cha
     ini_readInt(ini_fileName, "LOGIN", "login_version", 1, &method);
 
     md5_hexString(password, passwordHash);
+    shownHash[0] = 0;
     if (method == 1) {
-        debug_format(debugText, sizeof debugText, "pw = %s     MD5 = %s", login_passwordMask, passwordHash);
+        snprintf(shownHash, sizeof shownHash, "%.6s...", passwordHash);
+        debug_format(debugText, sizeof debugText, "pw = %s     MD5 = %s", login_passwordMask, shownHash);
         return passwordHash;
     }
     if (method != 2)
@@ -54,6 +65,7 @@ const char* login_passwordHash(char* address, char* port, int timeout, const cha
         return nullptr;
     }
     md5_hexString(passwordAndTan, passwordHash);
+    snprintf(shownHash, sizeof shownHash, "%.32s", passwordHash);
     debug_format(debugText, sizeof debugText, "TAN = %s%s     MD5 = %s", login_passwordMask, tan, passwordHash);
     return passwordHash;
 }

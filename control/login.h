@@ -11,4 +11,9 @@ extern char passwordHash[256];
 // method, no TAN, a TAN too long to join with the password).
 const char* login_passwordHash(char* address, char* port, int timeout, const char* user);
 
+// The last hash as the debug channel may show it, valid until the next
+// login: method 2's one-time hash in full; method 1's, which is the same at
+// every login and all a device asks for, only by its first characters.
+const char* login_shownHash(void);
+
 #endif

@@ -96,7 +96,7 @@ int upload_send(const char* fileName, const char* data, int length) {
   const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
   // Nothing was sent: 0 would make the caller wait for an answer.
   if (hash == nullptr) return -1;
-  debug_format(debugText, sizeof debugText, "tanStr = %s", hash);
+  debug_format(debugText, sizeof debugText, "tanStr = %s", login_shownHash());
   debug_format(debugText, sizeof debugText, "module = %s", fileName);
 
   char head[PACKAGE_FORM_HEAD_SIZE];

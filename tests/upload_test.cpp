@@ -96,7 +96,8 @@ TEST_F(UploadTest, RequestIsTheMultipartFrameByteForByte) {
                          std::to_string(requestHeadLength) + " " + std::to_string(body.size()) +
                          " " + std::to_string(c.data.size()) + " " +
                          std::to_string(head.size()) + " 45)"));
-    EXPECT_TRUE(debugHas("tanStr = " + expectedHash()));
+    // Login method 1: the hash is the same at every login, so only its beginning.
+    EXPECT_TRUE(debugHas("tanStr = " + expectedHash().substr(0, 6) + "..."));
     EXPECT_TRUE(debugHas("module = " + c.fileName));
     sim_upload upload = sim_lastUpload(server);
     EXPECT_EQ(upload.fileName, c.fileName);
