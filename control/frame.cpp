@@ -1,5 +1,6 @@
-// The library frame: load-time start-up (event thread, settings directory)
-// and startDLL.
+// The library frame: load-time start-up (event thread, settings directory),
+// the frame of every exported call, and startDLL.
+#include "frame.h"
 #include "ormi_control.h"
 #include "ini.h"
 #include "plat.h"
@@ -8,8 +9,21 @@
 #include <windows.h>
 #endif
 
-// Defined here so that the static library pulls in the start-up with it.
-std::atomic<plat_window> eventWindow(nullptr);
+// Every export calls it, so that the static library pulls in the start-up
+// with any export.
+void frame_beginCall(int settings)
+{
+    plat_lock();
+    if (settings)
+        ini_beginCall();
+}
+
+void frame_endCall(int settings)
+{
+    if (settings)
+        ini_endCall();
+    plat_unlock();
+}
 
 static void frame_load(void)
 {
@@ -23,9 +37,9 @@ static void frame_load(void)
 
 ORMI_API int ORMI_CALL startDLL(void)
 {
-    plat_lock();
+    frame_beginCall(FRAME_NO_SETTINGS);
     plat_sleep(10);
-    plat_unlock();
+    frame_endCall(FRAME_NO_SETTINGS);
     return 0;
 }
 

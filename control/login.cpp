@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "debug.h"
+#include "frame.h"
 #include "http.h"
 #include "ini.h"
 #include "md5.h"
@@ -70,30 +71,32 @@ const char* login_passwordHash(char* address, char* port, int timeout, const cha
     return passwordHash;
 }
 
-ORMI_API int ORMI_CALL checkConnection(void)
+// A login and the device's "LOGIN OK" to it.
+static int login_check(void)
 {
-    plat_lock();
-    ini_beginCall();
-    int result = 0;
     ini_connection connection;
     ini_readConnection(&connection);
     const char* texts[] = { connection.host, connection.user };
-    const char* hash = http_areLineSafe(texts, 2)
-                           ? login_passwordHash(connection.host, connection.port, connection.timeout, connection.user)
-                           : nullptr;
-    if (hash != nullptr) {
-        // Formatted after the TAN exchange, so that Host carries the address
-        // as the transport left it.
-        char request[1024];
-        int length = snprintf(request, sizeof request,
-                              "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s&type=login&module=login HTTP/1.1\nHost: %s\n\n\n",
-                              connection.user, hash, connection.host);
-        if (length >= 0 && length < (int)sizeof request &&
-            sock_exchange(request, connection.host, connection.port, connection.timeout) == 1 &&
-            strstr(responseText, "LOGIN OK") != nullptr)
-            result = 1;
-    }
-    ini_endCall();
-    plat_unlock();
+    if (!http_areLineSafe(texts, 2))
+        return 0;
+    const char* hash = login_passwordHash(connection.host, connection.port, connection.timeout, connection.user);
+    if (hash == nullptr)
+        return 0;
+    // Formatted after the TAN exchange, so that Host carries the address as
+    // the transport left it.
+    char request[1024];
+    int length = snprintf(request, sizeof request,
+                          "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s&type=login&module=login HTTP/1.1\nHost: %s\n\n\n",
+                          connection.user, hash, connection.host);
+    return length >= 0 && length < (int)sizeof request &&
+           sock_exchange(request, connection.host, connection.port, connection.timeout) == 1 &&
+           strstr(responseText, "LOGIN OK") != nullptr;
+}
+
+ORMI_API int ORMI_CALL checkConnection(void)
+{
+    frame_beginCall(FRAME_SETTINGS);
+    int result = login_check();
+    frame_endCall(FRAME_SETTINGS);
     return result;
 }

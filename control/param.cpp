@@ -5,6 +5,7 @@
 #include "ormi_control.h"
 
 #include "debug.h"
+#include "frame.h"
 #include "http.h"
 #include "ini.h"
 #include "json.h"
@@ -263,38 +264,30 @@ int param_setValue(const char* type, const char* module, const char* key, const 
 }  // namespace
 
 ORMI_API int ORMI_CALL setIO(const char* base, char* channel, int value) {
-  plat_lock();
-  ini_beginCall();
+  frame_beginCall(FRAME_SETTINGS);
   int result = param_setIO(base, channel, value);
-  ini_endCall();
-  plat_unlock();
+  frame_endCall(FRAME_SETTINGS);
   return result;
 }
 
 ORMI_API int ORMI_CALL getIO(const char* base, char* channel) {
-  plat_lock();
-  ini_beginCall();
+  frame_beginCall(FRAME_SETTINGS);
   int result = param_getIO(base, channel);
-  ini_endCall();
-  plat_unlock();
+  frame_endCall(FRAME_SETTINGS);
   return result;
 }
 
 ORMI_API const char* ORMI_CALL getValue(const char* type, const char* module, const char* key) {
-  plat_lock();
-  ini_beginCall();
+  frame_beginCall(FRAME_SETTINGS);
   const char* result = param_getValue(type, module, key);
-  ini_endCall();
-  plat_unlock();
+  frame_endCall(FRAME_SETTINGS);
   return result;
 }
 
 ORMI_API int ORMI_CALL setValue(const char* type, const char* module, const char* key,
                                 const char* value) {
-  plat_lock();
-  ini_beginCall();
+  frame_beginCall(FRAME_SETTINGS);
   int result = param_setValue(type, module, key, value);
-  ini_endCall();
-  plat_unlock();
+  frame_endCall(FRAME_SETTINGS);
   return result;
 }

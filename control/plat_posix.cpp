@@ -73,6 +73,7 @@ void plat_signal(void)
 
 struct plat_eventLoop { int wakeFd; };
 static plat_eventLoop eventLoop = { -1 };
+std::atomic<plat_window> eventWindow(nullptr);
 
 enum { WATCH_NONE, WATCH_BOUND, WATCH_CONNECTING, WATCH_CONNECTED };
 // The watched socket and what is awaited of it. Recursive, because the

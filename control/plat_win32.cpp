@@ -61,6 +61,8 @@ void plat_signal(void)
 
 // ---- event thread
 
+std::atomic<plat_window> eventWindow(nullptr);
+
 // The socket whose notifications count; messages still queued for a socket
 // that has been closed are dropped instead of being taken for the next one.
 static volatile SOCKET currentSocket = INVALID_SOCKET;

@@ -4,6 +4,7 @@
 #include "ormi_control.h"
 
 #include "debug.h"
+#include "frame.h"
 #include "http.h"
 #include "ini.h"
 #include "login.h"
@@ -156,17 +157,15 @@ int upload_awaitAnswer(void) {
 ORMI_API int ORMI_CALL sendUpdateFile(const char* type, const char* fileName, const char* data,
                                       int length) {
   (void)type;
-  plat_lock();
-  ini_beginCall();
+  frame_beginCall(FRAME_SETTINGS);
   int result = upload_send(fileName, data, length);
-  ini_endCall();
-  plat_unlock();
+  frame_endCall(FRAME_SETTINGS);
   return result;
 }
 
 ORMI_API int ORMI_CALL sendUpdateFileResp(void) {
-  plat_lock();
+  frame_beginCall(FRAME_NO_SETTINGS);
   int result = upload_awaitAnswer();
-  plat_unlock();
+  frame_endCall(FRAME_NO_SETTINGS);
   return result;
 }

@@ -15,8 +15,6 @@
 #include "ini.h"
 #include "plat.h"
 
-std::atomic<plat_window> eventWindow(nullptr);   // no event thread in this target
-
 namespace {
 
 std::string& directory()
