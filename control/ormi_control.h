@@ -1,6 +1,8 @@
 // Public interface of the ormi_control library: the eight exported calls.
 // Every call reads its connection settings from ormi_control.ini afresh and
-// blocks until its device exchanges are done; calls never overlap.
+// blocks until its device exchanges are done; calls never overlap. A call
+// may come right after the library is loaded: its first exchange waits, up
+// to the time-out, for the library's event thread to be ready.
 #ifndef ORMI_CONTROL_H
 #define ORMI_CONTROL_H
 
