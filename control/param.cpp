@@ -22,14 +22,12 @@
 
 char valueText[256];
 
-namespace {
-
-const char kPostFormat[] =
+static const char postFormat[] =
     "POST /cgi-bin/setParamToServer.cgi HTTP/1.1\nHost: %s\nContent-Length: %d\n\n\n%s\n";
 
 // Bounded formatting: 1 when the whole text fits, 0 when it would have been
 // cut (the caller then refuses the call rather than send a truncated text).
-int param_format(char* buffer, int size, const char* format, ...) {
+static int param_format(char* buffer, int size, const char* format, ...) {
   va_list args;
   va_start(args, format);
   int n = std::vsnprintf(buffer, static_cast<size_t>(size), format, args);
@@ -40,7 +38,7 @@ int param_format(char* buffer, int size, const char* format, ...) {
 // The module path of a channel is built in the caller's buffer of the call,
 // never in the caller's channel text: that text may have no room to grow, and
 // extending it would make a second call address ".../output/output".
-int param_modulePath(char* path, int size, const char* base, const char* channel) {
+static int param_modulePath(char* path, int size, const char* base, const char* channel) {
   if (base == nullptr || channel == nullptr) return 0;
   const char* ending =
       (std::strstr(channel, "do") != nullptr || std::strstr(channel, "ao") != nullptr)
@@ -51,7 +49,7 @@ int param_modulePath(char* path, int size, const char* base, const char* channel
 
 // atoi semantics with the result clamped to int, since an out-of-range number
 // is undefined for atoi and long is 64 bits on Linux.
-int param_readInt(const char* text) {
+static int param_readInt(const char* text) {
   long long value = std::strtoll(text, nullptr, 10);
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
@@ -60,7 +58,7 @@ int param_readInt(const char* text) {
 
 // The device writes a '.' whatever locale the host process has set, so the
 // number is read here rather than with the locale-dependent strtod.
-double param_readDecimal(const char* text) {
+static double param_readDecimal(const char* text) {
   while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
   double sign = 1.0;
   if (*text == '+' || *text == '-') sign = *text++ == '-' ? -1.0 : 1.0;
@@ -88,11 +86,11 @@ double param_readDecimal(const char* text) {
 // a call are formatted once before the login: whatever does not fit is then
 // refused before anything, the login's own request included, goes out. The
 // login can only shorten the host text, so the texts still fit afterwards.
-const char kHashPlaceholder[] = "00000000000000000000000000000000";
+static const char hashPlaceholder[] = "00000000000000000000000000000000";
 
 // The form text of a POST and its request; requestSize is what the export
 // allows for the request (at most 4096).
-int param_postTexts(char* form, int formSize, char* request, int requestSize,
+static int param_postTexts(char* form, int formSize, char* request, int requestSize,
                     const ini_connection* conn, const char* formFormat, const char* hash,
                     const char* typeOrModule, const char* moduleText, const char* data,
                     int value) {
@@ -100,25 +98,25 @@ int param_postTexts(char* form, int formSize, char* request, int requestSize,
                  ? param_format(form, formSize, formFormat, conn->user, hash, typeOrModule,
                                 moduleText, data)
                  : param_format(form, formSize, formFormat, conn->user, hash, typeOrModule, value);
-  return fits && param_format(request, requestSize, kPostFormat, conn->host,
+  return fits && param_format(request, requestSize, postFormat, conn->host,
                               static_cast<int>(std::strlen(form)), form);
 }
 
-int param_confirmed(const char* request, ini_connection* conn) {
+static int param_confirmed(const char* request, ini_connection* conn) {
   int ok = sock_exchange(request, conn->host, conn->port, conn->timeout);
   return ok && std::strstr(responseText, "OK") != nullptr;
 }
 
-const char kSetIOForm[] = "username=%s&password=%s&type=singlevalue&module=%s&data=%d\n";
-const char kSetValueForm[] = "username=%s&password=%s&type=%s&module=%s&data=%s\n";
-const char kGetIOFormat[] =
+static const char setIOForm[] = "username=%s&password=%s&type=singlevalue&module=%s&data=%d\n";
+static const char setValueForm[] = "username=%s&password=%s&type=%s&module=%s&data=%s\n";
+static const char getIOFormat[] =
     "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s"
     "&type=singlevalue&module=%s HTTP/1.1\nHost: %s\n\n\n";
-const char kGetValueFormat[] =
+static const char getValueFormat[] =
     "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s"
     "&type=%s&module=%s HTTP/1.1\nHost: %s\n\n\n";
 
-int param_setIO(const char* base, const char* channel, int value) {
+static int param_setIO(const char* base, const char* channel, int value) {
   ini_connection conn;
   ini_readConnection(&conn);
   const char* texts[] = {conn.host, conn.user, base, channel};
@@ -127,19 +125,19 @@ int param_setIO(const char* base, const char* channel, int value) {
   char form[1024];
   char request[1024];
   if (!param_modulePath(module, sizeof module, base, channel) ||
-      !param_postTexts(form, sizeof form, request, sizeof request, &conn, kSetIOForm,
-                       kHashPlaceholder, module, nullptr, nullptr, value))
+      !param_postTexts(form, sizeof form, request, sizeof request, &conn, setIOForm,
+                       hashPlaceholder, module, nullptr, nullptr, value))
     return 0;
   const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
   if (hash == nullptr) return 0;
   debug_format(debugText, sizeof debugText, "pData setIO() = %d", value);
-  if (!param_postTexts(form, sizeof form, request, sizeof request, &conn, kSetIOForm, hash,
+  if (!param_postTexts(form, sizeof form, request, sizeof request, &conn, setIOForm, hash,
                        module, nullptr, nullptr, value))
     return 0;
   return param_confirmed(request, &conn);
 }
 
-int param_getIO(const char* base, const char* channel) {
+static int param_getIO(const char* base, const char* channel) {
   ini_connection conn;
   ini_readConnection(&conn);
   const char* texts[] = {conn.host, conn.user, base, channel};
@@ -147,13 +145,13 @@ int param_getIO(const char* base, const char* channel) {
   char module[256];
   char request[1024];
   if (!param_modulePath(module, sizeof module, base, channel) ||
-      !param_format(request, sizeof request, kGetIOFormat, conn.user, kHashPlaceholder, module,
+      !param_format(request, sizeof request, getIOFormat, conn.user, hashPlaceholder, module,
                     conn.host))
     return -1;
   const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
   // 0 is a valid channel value, so a failed login must not look like one.
   if (hash == nullptr) return -1;
-  if (!param_format(request, sizeof request, kGetIOFormat, conn.user, hash, module, conn.host))
+  if (!param_format(request, sizeof request, getIOFormat, conn.user, hash, module, conn.host))
     return -1;
   int ok = sock_exchange(request, conn.host, conn.port, conn.timeout);
   debug_format(debugText, sizeof debugText, "pData getIO() = %s", responseText);
@@ -170,19 +168,19 @@ int param_getIO(const char* base, const char* channel) {
   return param_readInt(body);
 }
 
-const char* param_getValue(const char* type, const char* module, const char* key) {
+static const char* param_getValue(const char* type, const char* module, const char* key) {
   if (type == nullptr || module == nullptr || key == nullptr) return nullptr;
   ini_connection conn;
   ini_readConnection(&conn);
   const char* texts[] = {conn.host, conn.user, type, module, key};
   if (!http_areLineSafe(texts, 5)) return nullptr;
   char request[1024];
-  if (!param_format(request, sizeof request, kGetValueFormat, conn.user, kHashPlaceholder, type,
+  if (!param_format(request, sizeof request, getValueFormat, conn.user, hashPlaceholder, type,
                     module, conn.host))
     return nullptr;
   const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
   if (hash == nullptr) return nullptr;
-  if (!param_format(request, sizeof request, kGetValueFormat, conn.user, hash, type, module,
+  if (!param_format(request, sizeof request, getValueFormat, conn.user, hash, type, module,
                     conn.host))
     return nullptr;
   if (!sock_exchange(request, conn.host, conn.port, conn.timeout)) return nullptr;
@@ -214,7 +212,7 @@ const char* param_getValue(const char* type, const char* module, const char* key
 // configuration with that key set to value. Read and changed in a buffer
 // larger than the data may be, so that a file or a change too long for it is
 // refused rather than sent cut off.
-int param_valueData(char* data, int size, const char* module, const char* key,
+static int param_valueData(char* data, int size, const char* module, const char* key,
                     const char* value) {
   size_t length = std::strlen(value);
   if (*key == '\0') {
@@ -237,7 +235,7 @@ int param_valueData(char* data, int size, const char* module, const char* key,
   return 1;
 }
 
-int param_setValue(const char* type, const char* module, const char* key, const char* value) {
+static int param_setValue(const char* type, const char* module, const char* key, const char* value) {
   if (type == nullptr || module == nullptr || key == nullptr || value == nullptr) return 0;
   ini_connection conn;
   ini_readConnection(&conn);
@@ -249,19 +247,17 @@ int param_setValue(const char* type, const char* module, const char* key, const 
   char form[4096];
   char request[4096];
   if (!param_valueData(data, sizeof data, module, key, value) ||
-      !param_postTexts(form, sizeof form, request, sizeof request, &conn, kSetValueForm,
-                       kHashPlaceholder, type, module, data, 0))
+      !param_postTexts(form, sizeof form, request, sizeof request, &conn, setValueForm,
+                       hashPlaceholder, type, module, data, 0))
     return 0;
   const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
   if (hash == nullptr) return 0;
   debug_format(debugText, sizeof debugText, "pData setValue() = %s", data);
-  if (!param_postTexts(form, sizeof form, request, sizeof request, &conn, kSetValueForm, hash,
+  if (!param_postTexts(form, sizeof form, request, sizeof request, &conn, setValueForm, hash,
                        type, module, data, 0))
     return 0;
   return param_confirmed(request, &conn);
 }
-
-}  // namespace
 
 ORMI_API int ORMI_CALL setIO(const char* base, char* channel, int value) {
   frame_beginCall(FRAME_SETTINGS);

@@ -15,16 +15,14 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
 // Set while the request is out and the device has not yet closed the
 // connection: only then may sendUpdateFileResp wait on the socket. The lock
 // that every export holds keeps it consistent between the two threads.
-int uploadPending = 0;
+static int uploadPending = 0;
 
 // Every line ends in "\n"; the empty last line puts the file bytes directly
 // behind "\n\n". The two %s are the password hash and the file name.
-const char kHeadFormat[] =
+static const char headFormat[] =
     "-----------------------------17933678425893\n"
     "Content-Disposition: form-data; name=\"username\"\n"
     "\n"
@@ -47,35 +45,35 @@ const char kHeadFormat[] =
     "\n";
 
 // No closing "--": the device expects the separator line as it stands.
-const char kTail[] = "\n-----------------------------17933678425893\n";
+static const char formTail[] = "\n-----------------------------17933678425893\n";
 
 // The third "\n" is the body's first byte for the device, hence
 // Content-Length = body length + 1.
-const char kRequestFormat[] =
+static const char requestFormat[] =
     "POST /cgi-bin/setUpdateFileToServer.cgi HTTP/1.1\nHost: %s\n"
     "Content-Type:multipart/form-data\nContent-Length: %d\n\n\n";
 
-const int kHashLength = 32;
-const int kHeadFixedLength = static_cast<int>(sizeof kHeadFormat - 1) - 4 + kHashLength;
-const int kTailLength = static_cast<int>(sizeof kTail - 1);
+static const int hashLength = 32;
+static const int headFixedLength = static_cast<int>(sizeof headFormat - 1) - 4 + hashLength;
+static const int tailLength = static_cast<int>(sizeof formTail - 1);
 
 // Length of the request head for host and a Content-Length of contentLength.
-int upload_requestHeadLength(const char* host, int contentLength) {
-  return std::snprintf(nullptr, 0, kRequestFormat, host, contentLength);
+static int upload_requestHeadLength(const char* host, int contentLength) {
+  return std::snprintf(nullptr, 0, requestFormat, host, contentLength);
 }
 
 // 1 when head, file and tail fit uploadBody and the request head, body and
 // terminating zero fit uploadRequest, for a host text of the given length.
-int upload_fits(const char* host, const char* fileName, int length) {
+static int upload_fits(const char* host, const char* fileName, int length) {
   long long fileNameLength = static_cast<long long>(std::strlen(fileName));
-  if (kHeadFixedLength + fileNameLength >= PACKAGE_FORM_HEAD_SIZE) return 0;
-  long long body = kHeadFixedLength + fileNameLength + length + kTailLength;
+  if (headFixedLength + fileNameLength >= PACKAGE_FORM_HEAD_SIZE) return 0;
+  long long body = headFixedLength + fileNameLength + length + tailLength;
   if (body > PACKAGE_UPLOAD_SIZE) return 0;
   long long head = upload_requestHeadLength(host, static_cast<int>(body + 1));
   return head >= 0 && head + body + 1 <= PACKAGE_UPLOAD_SIZE;
 }
 
-int upload_send(const char* fileName, const char* data, int length) {
+static int upload_send(const char* fileName, const char* data, int length) {
   if (fileName == nullptr || length < 0 || (data == nullptr && length > 0)) return -1;
 
   // A stale upload connection is given up before a new one replaces it.
@@ -101,25 +99,25 @@ int upload_send(const char* fileName, const char* data, int length) {
   debug_format(debugText, sizeof debugText, "module = %s", fileName);
 
   char head[PACKAGE_FORM_HEAD_SIZE];
-  int headLength = std::snprintf(head, sizeof head, kHeadFormat, hash, fileName);
+  int headLength = std::snprintf(head, sizeof head, headFormat, hash, fileName);
   if (headLength < 0 || headLength >= PACKAGE_FORM_HEAD_SIZE) return -1;
-  if (static_cast<long long>(headLength) + length + kTailLength > PACKAGE_UPLOAD_SIZE) return -1;
-  int bodyLength = headLength + length + kTailLength;
+  if (static_cast<long long>(headLength) + length + tailLength > PACKAGE_UPLOAD_SIZE) return -1;
+  int bodyLength = headLength + length + tailLength;
 
   // The request goes out as request head, form head, package and tail in
   // one gathered send: the same bytes in the same call as one assembled
   // block, without copying up to 10 MB twice first.
   char requestHead[1024];
-  int requestHeadLength = std::snprintf(requestHead, sizeof requestHead, kRequestFormat, conn.host, bodyLength + 1);
+  int requestHeadLength = std::snprintf(requestHead, sizeof requestHead, requestFormat, conn.host, bodyLength + 1);
   if (requestHeadLength < 0 || requestHeadLength >= static_cast<int>(sizeof requestHead) ||
       static_cast<long long>(requestHeadLength) + bodyLength + 1 > PACKAGE_UPLOAD_SIZE)
     return -1;
   int requestLength = requestHeadLength + bodyLength;
-  const char* pieces[] = {requestHead, head, data, kTail};
-  const int lengths[] = {requestHeadLength, headLength, length, kTailLength};
+  const char* pieces[] = {requestHead, head, data, formTail};
+  const int lengths[] = {requestHeadLength, headLength, length, tailLength};
 
   debug_format(debugText, sizeof debugText, "sendUpdateFile: len = %d (%d %d %d %d %d)",
-               requestLength, requestHeadLength, bodyLength, length, headLength, kTailLength);
+               requestLength, requestHeadLength, bodyLength, length, headLength, tailLength);
 
   responseText[0] = '\0';
   if (!sock_open(conn.timeout) || !sock_connect(conn.host, conn.port)) {
@@ -139,7 +137,7 @@ int upload_send(const char* fileName, const char* data, int length) {
   return 0;
 }
 
-int upload_awaitAnswer(void) {
+static int upload_awaitAnswer(void) {
   // With no upload out there is no connection of ours to look at; the
   // caller still gets its one-second pause.
   if (!uploadPending) {
@@ -151,8 +149,6 @@ int upload_awaitAnswer(void) {
   sock_close();
   return 1;
 }
-
-}  // namespace
 
 ORMI_API int ORMI_CALL sendUpdateFile(const char* type, const char* fileName, const char* data,
                                       int length) {
