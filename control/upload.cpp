@@ -22,146 +22,157 @@ static int uploadPending = 0;
 
 // Every line ends in "\n"; the empty last line puts the file bytes directly
 // behind "\n\n". The two %s are the password hash and the file name.
-static const char headFormat[] =
-    "-----------------------------17933678425893\n"
-    "Content-Disposition: form-data; name=\"username\"\n"
-    "\n"
-    "Administrator\n"
-    "-----------------------------17933678425893\n"
-    "Content-Disposition: form-data; name=\"password\"\n"
-    "\n"
-    "%s\n"
-    "-----------------------------17933678425893\n"
-    "Content-Disposition: form-data; name=\"max_file_size\"\n"
-    "\n"
-    "10000000\n"
-    "-----------------------------17933678425893\n"
-    "Content-Disposition: form-data; name=\"text\"\n"
-    "\n"
-    "loading finished\n"
-    "-----------------------------17933678425893\n"
-    "Content-Disposition: form-data; name=\"package\"; filename=\"%s\"\n"
-    "Content-Type: application/octet-stream\n"
-    "\n";
+static const char headFormat[] = "-----------------------------17933678425893\n"
+                                 "Content-Disposition: form-data; name=\"username\"\n"
+                                 "\n"
+                                 "Administrator\n"
+                                 "-----------------------------17933678425893\n"
+                                 "Content-Disposition: form-data; name=\"password\"\n"
+                                 "\n"
+                                 "%s\n"
+                                 "-----------------------------17933678425893\n"
+                                 "Content-Disposition: form-data; name=\"max_file_size\"\n"
+                                 "\n"
+                                 "10000000\n"
+                                 "-----------------------------17933678425893\n"
+                                 "Content-Disposition: form-data; name=\"text\"\n"
+                                 "\n"
+                                 "loading finished\n"
+                                 "-----------------------------17933678425893\n"
+                                 "Content-Disposition: form-data; name=\"package\"; filename=\"%s\"\n"
+                                 "Content-Type: application/octet-stream\n"
+                                 "\n";
 
 // No closing "--": the device expects the separator line as it stands.
 static const char formTail[] = "\n-----------------------------17933678425893\n";
 
 // The third "\n" is the body's first byte for the device, hence
 // Content-Length = body length + 1.
-static const char requestFormat[] =
-    "POST /cgi-bin/setUpdateFileToServer.cgi HTTP/1.1\nHost: %s\n"
-    "Content-Type:multipart/form-data\nContent-Length: %d\n\n\n";
+static const char requestFormat[] = "POST /cgi-bin/setUpdateFileToServer.cgi HTTP/1.1\nHost: %s\n"
+                                    "Content-Type:multipart/form-data\nContent-Length: %d\n\n\n";
 
 static const int hashLength = 32;
 static const int headFixedLength = static_cast<int>(sizeof headFormat - 1) - 4 + hashLength;
 static const int tailLength = static_cast<int>(sizeof formTail - 1);
 
 // Length of the request head for host and a Content-Length of contentLength.
-static int upload_requestHeadLength(const char* host, int contentLength) {
-  return std::snprintf(nullptr, 0, requestFormat, host, contentLength);
+static int upload_requestHeadLength(const char* host, int contentLength)
+{
+    return std::snprintf(nullptr, 0, requestFormat, host, contentLength);
 }
 
 // 1 when head, file and tail fit uploadBody and the request head, body and
 // terminating zero fit uploadRequest, for a host text of the given length.
-static int upload_fits(const char* host, const char* fileName, int length) {
-  long long fileNameLength = static_cast<long long>(std::strlen(fileName));
-  if (headFixedLength + fileNameLength >= PACKAGE_FORM_HEAD_SIZE) return 0;
-  long long body = headFixedLength + fileNameLength + length + tailLength;
-  if (body > PACKAGE_UPLOAD_SIZE) return 0;
-  long long head = upload_requestHeadLength(host, static_cast<int>(body + 1));
-  return head >= 0 && head + body + 1 <= PACKAGE_UPLOAD_SIZE;
+static int upload_fits(const char* host, const char* fileName, int length)
+{
+    long long fileNameLength = static_cast<long long>(std::strlen(fileName));
+    if (headFixedLength + fileNameLength >= PACKAGE_FORM_HEAD_SIZE)
+        return 0;
+    long long body = headFixedLength + fileNameLength + length + tailLength;
+    if (body > PACKAGE_UPLOAD_SIZE)
+        return 0;
+    long long head = upload_requestHeadLength(host, static_cast<int>(body + 1));
+    return head >= 0 && head + body + 1 <= PACKAGE_UPLOAD_SIZE;
 }
 
-static int upload_send(const char* fileName, const char* data, int length) {
-  if (fileName == nullptr || length < 0 || (data == nullptr && length > 0)) return -1;
+static int upload_send(const char* fileName, const char* data, int length)
+{
+    if (fileName == nullptr || length < 0 || (data == nullptr && length > 0))
+        return -1;
 
-  // A stale upload connection is given up before a new one replaces it.
-  if (uploadPending) {
+    // A stale upload connection is given up before a new one replaces it.
+    if (uploadPending) {
+        uploadPending = 0;
+        sock_close();
+    }
+
+    ini_connection conn;
+    ini_readConnection(&conn);
+    const char* texts[] = { conn.host, conn.user, fileName };
+    if (!http_areLineSafe(texts, 3))
+        return -1;
+    // Refused before the login, so that nothing at all goes out; the login
+    // can only shorten the host text, so the check still holds afterwards.
+    if (!upload_fits(conn.host, fileName, length)) {
+        debug_print("sendUpdateFile: package too large\n");
+        return -1;
+    }
+    const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
+    // Nothing was sent: 0 would make the caller wait for an answer.
+    if (hash == nullptr)
+        return -1;
+    debug_format(debugText, sizeof debugText, "tanStr = %s", login_shownHash());
+    debug_format(debugText, sizeof debugText, "module = %s", fileName);
+
+    char head[PACKAGE_FORM_HEAD_SIZE];
+    int headLength = std::snprintf(head, sizeof head, headFormat, hash, fileName);
+    if (headLength < 0 || headLength >= PACKAGE_FORM_HEAD_SIZE)
+        return -1;
+    if (static_cast<long long>(headLength) + length + tailLength > PACKAGE_UPLOAD_SIZE)
+        return -1;
+    int bodyLength = headLength + length + tailLength;
+
+    // The request goes out as request head, form head, package and tail in
+    // one gathered send: the same bytes in the same call as one assembled
+    // block, without copying up to 10 MB twice first.
+    char requestHead[1024];
+    int requestHeadLength = std::snprintf(requestHead, sizeof requestHead, requestFormat, conn.host, bodyLength + 1);
+    if (requestHeadLength < 0 || requestHeadLength >= static_cast<int>(sizeof requestHead) ||
+        static_cast<long long>(requestHeadLength) + bodyLength + 1 > PACKAGE_UPLOAD_SIZE)
+        return -1;
+    int requestLength = requestHeadLength + bodyLength;
+    const char* pieces[] = { requestHead, head, data, formTail };
+    const int lengths[] = { requestHeadLength, headLength, length, tailLength };
+
+    debug_format(debugText, sizeof debugText, "sendUpdateFile: len = %d (%d %d %d %d %d)", requestLength,
+                 requestHeadLength, bodyLength, length, headLength, tailLength);
+
+    responseText[0] = '\0';
+    if (!sock_open(conn.timeout) || !sock_connect(conn.host, conn.port)) {
+        debug_print("sendUpdateFile: Fehler beim Senden");
+        return -1;
+    }
+    if (!sock_sendPieces(pieces, lengths, 4, conn.timeout)) {
+        debug_print("sendUpdateFile: Fehler beim Senden");
+        sock_close();
+        return -1;
+    }
+    if (sock_waitResponse(responseText, conn.timeout)) {
+        sock_close();
+        return 1;
+    }
+    uploadPending = 1;
+    return 0;
+}
+
+static int upload_awaitAnswer(void)
+{
+    // With no upload out there is no connection of ours to look at; the
+    // caller still gets its one-second pause.
+    if (!uploadPending) {
+        plat_sleep(1000);
+        return 0;
+    }
+    if (!sock_waitResponse(responseText, 1))
+        return 0;
     uploadPending = 0;
     sock_close();
-  }
-
-  ini_connection conn;
-  ini_readConnection(&conn);
-  const char* texts[] = {conn.host, conn.user, fileName};
-  if (!http_areLineSafe(texts, 3)) return -1;
-  // Refused before the login, so that nothing at all goes out; the login
-  // can only shorten the host text, so the check still holds afterwards.
-  if (!upload_fits(conn.host, fileName, length)) {
-    debug_print("sendUpdateFile: package too large\n");
-    return -1;
-  }
-  const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
-  // Nothing was sent: 0 would make the caller wait for an answer.
-  if (hash == nullptr) return -1;
-  debug_format(debugText, sizeof debugText, "tanStr = %s", login_shownHash());
-  debug_format(debugText, sizeof debugText, "module = %s", fileName);
-
-  char head[PACKAGE_FORM_HEAD_SIZE];
-  int headLength = std::snprintf(head, sizeof head, headFormat, hash, fileName);
-  if (headLength < 0 || headLength >= PACKAGE_FORM_HEAD_SIZE) return -1;
-  if (static_cast<long long>(headLength) + length + tailLength > PACKAGE_UPLOAD_SIZE) return -1;
-  int bodyLength = headLength + length + tailLength;
-
-  // The request goes out as request head, form head, package and tail in
-  // one gathered send: the same bytes in the same call as one assembled
-  // block, without copying up to 10 MB twice first.
-  char requestHead[1024];
-  int requestHeadLength = std::snprintf(requestHead, sizeof requestHead, requestFormat, conn.host, bodyLength + 1);
-  if (requestHeadLength < 0 || requestHeadLength >= static_cast<int>(sizeof requestHead) ||
-      static_cast<long long>(requestHeadLength) + bodyLength + 1 > PACKAGE_UPLOAD_SIZE)
-    return -1;
-  int requestLength = requestHeadLength + bodyLength;
-  const char* pieces[] = {requestHead, head, data, formTail};
-  const int lengths[] = {requestHeadLength, headLength, length, tailLength};
-
-  debug_format(debugText, sizeof debugText, "sendUpdateFile: len = %d (%d %d %d %d %d)",
-               requestLength, requestHeadLength, bodyLength, length, headLength, tailLength);
-
-  responseText[0] = '\0';
-  if (!sock_open(conn.timeout) || !sock_connect(conn.host, conn.port)) {
-    debug_print("sendUpdateFile: Fehler beim Senden");
-    return -1;
-  }
-  if (!sock_sendPieces(pieces, lengths, 4, conn.timeout)) {
-    debug_print("sendUpdateFile: Fehler beim Senden");
-    sock_close();
-    return -1;
-  }
-  if (sock_waitResponse(responseText, conn.timeout)) {
-    sock_close();
     return 1;
-  }
-  uploadPending = 1;
-  return 0;
 }
 
-static int upload_awaitAnswer(void) {
-  // With no upload out there is no connection of ours to look at; the
-  // caller still gets its one-second pause.
-  if (!uploadPending) {
-    plat_sleep(1000);
-    return 0;
-  }
-  if (!sock_waitResponse(responseText, 1)) return 0;
-  uploadPending = 0;
-  sock_close();
-  return 1;
+ORMI_API int ORMI_CALL sendUpdateFile(const char* type, const char* fileName, const char* data, int length)
+{
+    (void)type;
+    frame_beginCall(FRAME_SETTINGS);
+    int result = upload_send(fileName, data, length);
+    frame_endCall(FRAME_SETTINGS);
+    return result;
 }
 
-ORMI_API int ORMI_CALL sendUpdateFile(const char* type, const char* fileName, const char* data,
-                                      int length) {
-  (void)type;
-  frame_beginCall(FRAME_SETTINGS);
-  int result = upload_send(fileName, data, length);
-  frame_endCall(FRAME_SETTINGS);
-  return result;
-}
-
-ORMI_API int ORMI_CALL sendUpdateFileResp(void) {
-  frame_beginCall(FRAME_NO_SETTINGS);
-  int result = upload_awaitAnswer();
-  frame_endCall(FRAME_NO_SETTINGS);
-  return result;
+ORMI_API int ORMI_CALL sendUpdateFileResp(void)
+{
+    frame_beginCall(FRAME_NO_SETTINGS);
+    int result = upload_awaitAnswer();
+    frame_endCall(FRAME_NO_SETTINGS);
+    return result;
 }
