@@ -18,6 +18,7 @@ enum {
     ORMI_EXIT_REBOOT = 8,        // the device did not answer again after the reboot
     ORMI_EXIT_CORRUPT = 9,       // the package is not an intact bzip2 stream
     ORMI_EXIT_SOME_FAILED = 10,  // several devices: not all succeeded
+    ORMI_EXIT_VERSION = 11,      // after the update the device reports another version than expected
 };
 
 const char* cli_resultName(int code);
@@ -43,6 +44,9 @@ struct cli_options {
     double pollInterval = 1.5;
     bool json = false;
     bool noVerify = false;
+    std::string expectVersion;        // update: the version the device must report afterwards
+    bool force = false;               // update: even when the device already reports expectVersion
+    bool dryRun = false;              // update: everything up to the first write, nothing written
     bool help = false;
 };
 
@@ -54,6 +58,10 @@ struct cli_result {
     long long bytes = -1;
     std::string versionBefore;
     std::string versionAfter;
+    std::string expectedVersion;
+    int changed = -1;                 // update: 1 when anything was written to the device; -1 not told
+    int versionChanged = -1;          // update: after a completed update, 1 when after != before
+    bool dryRun = false;
     double seconds = 0;
 };
 // Records code and message in result and gives back code (report.cpp).

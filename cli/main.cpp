@@ -46,13 +46,21 @@ const char mainHelp[] =
     "Run 'ormi COMMAND --help' for a command's options.\n"
     "Exit codes: 0 done, 1 refused by the device, 2 bad usage, 3 device unreachable,\n"
     "  4 login refused, 5 package does not fit the device, 6 upload failed, 7 installation failed,\n"
-    "  8 device not back after reboot, 9 package corrupt, 10 not all devices succeeded.\n";
+    "  8 device not back after reboot, 9 package corrupt, 10 not all devices succeeded,\n"
+    "  11 the device came back with another version than --expect-version.\n";
 
 const char updateHelp[] =
     "usage: ormi update PACKAGE [OPTIONS]\n"
     "Tests PACKAGE (*.bz2) as a bzip2 stream, checks its name against the device, uploads it,\n"
     "installs it showing the device's texts, reboots the device, waits for it and reads its\n"
-    "package version again.\n"
+    "package version again. A version that did not change is a warning (\"installed, but the\n"
+    "device still reports X\"), never \"updated\"; the file name is not taken for the version.\n"
+    "  --expect-version V       the device must report exactly V after the reboot, otherwise exit\n"
+    "                           code 11; a device that reports V already is left alone (\"already at V\")\n"
+    "  --force                  with --expect-version: update a device that reports V all the same\n"
+    "  --dry-run                connect, log in, read type and version, check the package's name\n"
+    "                           (and its bzip2 stream) and tell what would be done; nothing is\n"
+    "                           written to the device; the exit code is the real run's up to there\n"
     "  --no-verify              do not test the bzip2 stream before sending\n"
     "  --reboot-wait S          how long to wait for the device after the reboot (default 180)\n"
     "  --install-wait S         how long the installation may take (default 900)\n"
@@ -171,7 +179,8 @@ std::string absolutePath(const std::string& path) {
 int parse(int argc, char** argv, cli_options* o) {
     static const char* const valued[] = {"--device", "--user", "--login-method", "--timeout", "--password-file",
                                          "--settings", "--devices", "--parallel", "--retries", "--retry-pause",
-                                         "--reboot-wait", "--install-wait", "--upload-wait", "--poll-interval"};
+                                         "--reboot-wait", "--install-wait", "--upload-wait", "--poll-interval",
+                                         "--expect-version"};
     std::vector<std::string> words;
     bool deviceGiven = false, connectionGiven = false;
     for (int i = 1; i < argc; ++i) {
@@ -190,6 +199,10 @@ int parse(int argc, char** argv, cli_options* o) {
         }
         if (arg == "--no-verify") {
             o->noVerify = true;
+            continue;
+        }
+        if (arg == "--force" || arg == "--dry-run") {
+            (arg == "--force" ? o->force : o->dryRun) = true;
             continue;
         }
         if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
@@ -231,6 +244,9 @@ int parse(int argc, char** argv, cli_options* o) {
             connectionGiven = true;
         } else if (name == "--settings") {
             o->settings = value;
+        } else if (name == "--expect-version") {
+            if (value.empty() || !plainText(value)) return bad("--expect-version takes a version, e.g. 2.2.0");
+            o->expectVersion = value;
         } else if (name == "--devices") {
             o->devicesFile = value;
         } else if (name == "--parallel") {
@@ -279,6 +295,8 @@ int parse(int argc, char** argv, cli_options* o) {
     }
     if (!found) return bad("unknown command " + command);
     if (!o->devicesFile.empty() && command != "update") return bad("--devices is for update");
+    if ((!o->expectVersion.empty() || o->force || o->dryRun) && command != "update")
+        return bad("--expect-version, --force and --dry-run are for update");
     if (!o->settings.empty() && (deviceGiven || connectionGiven || !o->devicesFile.empty()))
         return bad("--settings is used as it is: no --device, --devices, --user, --login-method, --timeout or --password-file with it");
     if (o->settings.empty() && o->devicesFile.empty() && !deviceGiven) return bad("--device or --settings is needed");
@@ -442,6 +460,16 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "ormi: %s is not an intact bzip2 package (%s); nothing was sent. "
                              "Download it again, or use --no-verify to send it all the same.\n",
                              o.args[0].c_str(), why.c_str());
+                if (o.json && o.devicesFile.empty()) {
+                    cli_result result;
+                    finish(&result, ORMI_EXIT_CORRUPT, "the package is not an intact bzip2 stream: " + why);
+                    result.package = baseName(o.args[0]);
+                    result.bytes = (long long)package.size();
+                    result.changed = 0;
+                    result.expectedVersion = o.expectVersion;
+                    result.dryRun = o.dryRun;
+                    std::printf("%s\n", report_json(o, "update", result).c_str());
+                }
                 return ORMI_EXIT_CORRUPT;
             }
         }
@@ -526,6 +554,8 @@ int main(int argc, char** argv) {
         if (value.empty() || value.back() != '\n') std::fputs("\n", stdout);
     } else if (result.code != ORMI_EXIT_OK) {
         std::fprintf(stderr, "ormi: %s: %s\n", o.device.c_str(), result.message.c_str());
+    } else if (o.command == "update" && result.versionChanged == 0 && o.expectVersion.empty()) {
+        std::fprintf(stderr, "ormi: %s: warning: %s\n", o.device.c_str(), result.message.c_str());
     } else if (o.command == "update") {
         std::printf("%s: %s\n", o.device.c_str(), result.message.c_str());
     }

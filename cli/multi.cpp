@@ -38,6 +38,12 @@ std::vector<std::string> childArgs(const cli_options& o, const std::string& pack
     seconds("--install-wait", o.installWait);
     seconds("--upload-wait", o.uploadWait);
     seconds("--poll-interval", o.pollInterval);
+    if (!o.expectVersion.empty()) {
+        a.push_back("--expect-version");
+        a.push_back(o.expectVersion);
+    }
+    if (o.force) a.push_back("--force");
+    if (o.dryRun) a.push_back("--dry-run");
     return a;
 }
 
@@ -166,19 +172,29 @@ int multi_run(const cli_options& options, const std::string& package) {
     }
     for (std::thread& t : workers) t.join();
 
-    int succeeded = 0;
+    int succeeded = 0, updated = 0, unchanged = 0;
     std::string table;
-    char row[512];
-    std::snprintf(row, sizeof row, "\n%-*s  %-22s %4s  %-12s %7s  %s\n", (int)width, "DEVICE", "RESULT", "CODE", "VERSION", "TIME", "MESSAGE");
+    char row[1024];
+    std::snprintf(row, sizeof row, "\n%-*s  %-22s %4s  %-12s %-24s %7s  %s\n", (int)width, "DEVICE", "RESULT", "CODE", "BEFORE",
+                  "AFTER", "TIME", "MESSAGE");
     table += row;
     for (const deviceRun& r : runs) {
-        if (r.code == ORMI_EXIT_OK) ++succeeded;
-        std::string version = edit_member(r.resultLine, "version_after");
-        if (version.empty()) version = edit_member(r.resultLine, "version_before");
+        std::string before = edit_member(r.resultLine, "version_before");
+        std::string after = edit_member(r.resultLine, "version_after");
         std::string message = edit_member(r.resultLine, "message");
+        // A device left alone at the expected version is at it afterwards too.
+        if (after.empty() && r.code == ORMI_EXIT_OK && message.compare(0, 11, "already at ") == 0) after = before;
+        bool same = !after.empty() && after == before;
+        if (r.code == ORMI_EXIT_OK) {
+            ++succeeded;
+            if (same) ++unchanged;
+            else if (!options.dryRun) ++updated;
+        }
         if (message.empty()) message = r.status;
-        std::snprintf(row, sizeof row, "%-*s  %-22s %4d  %-12s %6.1fs  %s\n", (int)width, r.device.c_str(), cli_resultName(r.code),
-                      r.code, version.empty() ? "-" : version.c_str(), r.seconds, message.c_str());
+        std::string afterText = after.empty() ? "-" : after + (same ? " (unchanged)" : "");
+        std::snprintf(row, sizeof row, "%-*s  %-22s %4d  %-12s %-24s %6.1fs  %s\n", (int)width, r.device.c_str(),
+                      cli_resultName(r.code), r.code, before.empty() ? "-" : before.c_str(), afterText.c_str(), r.seconds,
+                      message.c_str());
         table += row;
         if (options.json) {
             if (!r.resultLine.empty()) {
@@ -194,7 +210,13 @@ int multi_run(const cli_options& options, const std::string& package) {
             }
         }
     }
-    std::snprintf(row, sizeof row, "%d of %d devices updated\n", succeeded, (int)runs.size());
+    int failed = (int)runs.size() - succeeded;
+    if (options.dryRun)
+        std::snprintf(row, sizeof row, "dry run, nothing written: %d of %d devices would be updated, %d failed\n",
+                      succeeded - unchanged, (int)runs.size(), failed);
+    else
+        std::snprintf(row, sizeof row, "%d of %d devices updated, %d unchanged, %d failed\n", updated, (int)runs.size(),
+                      unchanged, failed);
     table += row;
     std::fputs(table.c_str(), options.json ? stderr : stdout);
     std::fflush(stdout);

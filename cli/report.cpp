@@ -16,6 +16,7 @@ const char* cli_resultName(int code) {
         case ORMI_EXIT_REBOOT: return "not-back-after-reboot";
         case ORMI_EXIT_CORRUPT: return "package-corrupt";
         case ORMI_EXIT_SOME_FAILED: return "some-failed";
+        case ORMI_EXIT_VERSION: return "wrong-version";
         default: return "failed";
     }
 }
@@ -68,6 +69,10 @@ std::string report_json(const cli_options& options, const char* command, const c
     if (r.bytes >= 0) out += ",\"bytes\":" + std::to_string(r.bytes);
     if (!r.versionBefore.empty()) out += ",\"version_before\":" + report_jsonString(r.versionBefore);
     if (!r.versionAfter.empty()) out += ",\"version_after\":" + report_jsonString(r.versionAfter);
+    if (!r.expectedVersion.empty()) out += ",\"expected_version\":" + report_jsonString(r.expectedVersion);
+    if (r.changed >= 0) out += std::string(",\"changed\":") + (r.changed ? "true" : "false");
+    if (r.versionChanged >= 0) out += std::string(",\"version_changed\":") + (r.versionChanged ? "true" : "false");
+    if (r.dryRun) out += ",\"dry_run\":true";
     out += std::string(",\"seconds\":") + seconds + "}";
     return out;
 }

@@ -1,7 +1,9 @@
 // ormi update: the updater's four steps without a window. Check and read
 // the device, refuse a package whose name does not fit, upload, install
 // while showing the device's texts, reboot, wait until the device answers
-// again and read its package version afresh.
+// again and read its package version afresh. The update counts by the
+// version the device comes back with: a device that falls back to its old
+// image after the reboot looks like a finished installation otherwise.
 #include "cli.h"
 #include "devicebase.h"
 #include "package.h"
@@ -161,6 +163,19 @@ int reboot(const cli_options& options, const std::string& copy, cli_result* resu
     return ORMI_EXIT_OK;
 }
 
+// The verdict on the version read after the reboot. Without an expected
+// version nothing is guessed from the file name, but an unchanged version
+// is never called an update.
+int verdict(const cli_options& options, cli_result* result) {
+    const std::string& after = result->versionAfter;
+    if (!options.expectVersion.empty() && after != options.expectVersion)
+        return finish(result, ORMI_EXIT_VERSION,
+                      "device came back with version " + after + ", expected " + options.expectVersion);
+    if (options.expectVersion.empty() && !result->versionChanged)
+        return finish(result, ORMI_EXIT_OK, "installed, but the device still reports " + after);
+    return finish(result, ORMI_EXIT_OK, "updated: package version " + result->versionBefore + " -> " + after);
+}
+
 }  // namespace
 
 int update_checkName(const std::string& version, const std::string& packageName, std::string* message) {
@@ -175,6 +190,9 @@ int update_run(const cli_options& options, const std::vector<char>& package, con
                cli_result* result) {
     result->package = packageName;
     result->bytes = (long long)package.size();
+    result->changed = 0;
+    result->expectedVersion = options.expectVersion;
+    result->dryRun = options.dryRun;
     if (package.size() > (std::size_t)(PACKAGE_UPLOAD_SIZE - PACKAGE_FORM_HEAD_SIZE) || packageName.size() > 255)
         return finish(result, ORMI_EXIT_UPLOAD, "the package (or its name) is too large for the device's upload");
 
@@ -195,6 +213,11 @@ int update_run(const cli_options& options, const std::vector<char>& package, con
 
     std::string message;
     if (!update_checkName(version, packageName, &message)) return finish(result, ORMI_EXIT_NOFIT, message);
+    if (!options.expectVersion.empty() && version == options.expectVersion && !options.force)
+        return finish(result, ORMI_EXIT_OK, "already at " + version);
+    if (options.dryRun)
+        return finish(result, ORMI_EXIT_OK,
+                      "would upload " + packageName + " (" + std::to_string(package.size()) + " bytes), install and reboot");
 
     // Kept for the reboot request should the device not give it again later.
     std::string copy, answer;
@@ -203,6 +226,7 @@ int update_run(const cli_options& options, const std::vector<char>& package, con
         if (formatDeviceBase(answer.c_str(), text, sizeof text) == DEVICEBASE_OK) copy = text;
     }
 
+    result->changed = 1;   // from the first byte sent on, the device may have been changed
     int code = upload(options, package, packageName, result);
     if (code != ORMI_EXIT_OK) return code;
     code = install(options, result);
@@ -214,5 +238,6 @@ int update_run(const cli_options& options, const std::vector<char>& package, con
     if (outcome != DEVICE_DONE)
         return finish(result, ORMI_EXIT_REBOOT, "the device answers again but gives no package version");
     result->versionAfter = version;
-    return finish(result, ORMI_EXIT_OK, "updated: package version " + result->versionBefore + " -> " + version);
+    result->versionChanged = version != result->versionBefore;
+    return verdict(options, result);
 }

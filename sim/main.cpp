@@ -43,9 +43,16 @@ const char usage[] =
     "  --store-dir DIR       store uploaded packages in DIR (default: memory only)\n"
     "  --answer-delay MS     delay the answer to an upload (default 0)\n"
     "  --fault NAME          misbehave: silent, keep-open, refuse, reset, slow, huge,\n"
-    "                        zero-byte, no-blank-line, crlf-json\n"
+    "                        zero-byte, no-blank-line, crlf-json; keep-version: an\n"
+    "                        installation ends well, but the device comes back with its old version\n"
     "  --log DIR             write the raw bytes of every request to DIR, one file each\n"
-    "  --help                show this text\n";
+    "  --help                show this text\n"
+    "After an installation and the reboot that follows it the device reports the version\n"
+    "the installed package's file name carries: the run of digits and dots that ends the\n"
+    "name before \".bz2\", or before the device's version suffix (e.g. \"m\", \"-rc\") and\n"
+    "\".bz2\", with that suffix; outer dots dropped. ORMI_demo_ormi_2.1.0.bz2 gives 2.1.0,\n"
+    "fw_ormim_2.2.0m.bz2 on a device at 2.1.0m gives 2.2.0m. A name without such a run\n"
+    "leaves the version as it was.\n";
 
 bool number(const char* text, int low, int high, int* out) {
     char* end = nullptr;
@@ -55,7 +62,8 @@ bool number(const char* text, int low, int high, int* out) {
     return true;
 }
 
-const char* faults[] = {"silent", "keep-open", "refuse", "reset", "slow", "huge", "zero-byte", "no-blank-line", "crlf-json"};
+const char* faults[] = {"silent",    "keep-open",     "refuse",    "reset",       "slow",
+                        "huge",      "zero-byte",     "no-blank-line", "crlf-json", "keep-version"};
 
 }  // namespace
 

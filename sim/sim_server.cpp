@@ -59,6 +59,7 @@ struct sim_server {
     install_phase install = installIdle;
     int installPollsDone = 0;
     std::string installName;
+    std::string installedVersion;  // taken over at the next reboot; "" for none
     std::mt19937 random;
 
     std::atomic<std::size_t> connections{0};
@@ -205,6 +206,8 @@ std::string valuesText(sim_server* server) {
                 break;
             }
             server->install = installDone;
+            server->installedVersion = sim_packageVersion(
+                server->installName, simjson_memberText(server->configurations["devicebase"], "package_version"));
             // The device forgets the request once the installation is over.
             simjson_replaceMember(server->configurations["devicebase"], "install_component", "\"none\"");
             // fall through
@@ -639,6 +642,11 @@ void acceptLoop(sim_server* server) {
             rebooting = false;
             std::lock_guard<std::mutex> hold(server->lock);
             simjson_replaceMember(server->configurations["devicebase"], "reboot", "false");
+            // A failed image leaves the device on its old one: keep-version.
+            if (!server->installedVersion.empty() && !isFault(server->fault, "keep-version"))
+                simjson_replaceMember(server->configurations["devicebase"], "package_version",
+                                      simjson_quote(server->installedVersion));
+            server->installedVersion.clear();
             server->install = installIdle;
             server->tanValid = false;
         }
@@ -668,6 +676,30 @@ void acceptLoop(sim_server* server) {
 }
 
 }  // namespace
+
+std::string sim_packageVersion(const std::string& fileName, const std::string& currentVersion) {
+    static const char extension[] = ".bz2";
+    std::size_t n = fileName.size();
+    if (n < 4) return "";
+    for (std::size_t i = 0; i < 4; ++i) {
+        char c = fileName[n - 4 + i];
+        if ((c >= 'A' && c <= 'Z' ? (char)(c + 32) : c) != extension[i]) return "";
+    }
+    std::string stem = fileName.substr(0, n - 4);
+    std::size_t at = currentVersion.size();
+    while (at > 0 && (currentVersion[at - 1] < '0' || currentVersion[at - 1] > '9')) --at;
+    std::string suffix = currentVersion.substr(at);
+    bool suffixed = !suffix.empty() && stem.size() > suffix.size() &&
+                    stem.compare(stem.size() - suffix.size(), suffix.size(), suffix) == 0;
+    if (suffixed) stem.erase(stem.size() - suffix.size());
+    std::size_t end = stem.size();
+    std::size_t start = end;
+    while (start > 0 && ((stem[start - 1] >= '0' && stem[start - 1] <= '9') || stem[start - 1] == '.')) --start;
+    while (start < end && stem[start] == '.') ++start;
+    while (end > start && stem[end - 1] == '.') --end;
+    if (start == end) return "";
+    return stem.substr(start, end - start) + (suffixed ? suffix : "");
+}
 
 sim_server* sim_start(const sim_options& options) {
     if (options.loginMethod != 1 && options.loginMethod != 2) return nullptr;

@@ -40,4 +40,11 @@ std::string sim_ioValue(sim_server* server, const std::string& module);   // sto
 void sim_setOverride(sim_server* server, const std::string& match, const std::string& rawAnswer);
   // every later request whose raw bytes contain `match` is answered with exactly rawAnswer (then closed, fault modes still apply);
   // first matching override wins; an empty rawAnswer removes the override for that match
+// The version a package carries in its file name, which the device reports
+// after installing it and rebooting: the run of digits and dots that ends the
+// name before ".bz2", or before the device's own version suffix (the
+// non-digits ending currentVersion) and ".bz2", with that suffix; outer dots
+// dropped. "" when the name carries none (the device keeps its version).
+//   ORMI_demo_ormi_2.1.0.bz2 -> 2.1.0;  fw_ormim_2.2.0m.bz2 on 2.1.0m -> 2.2.0m
+std::string sim_packageVersion(const std::string& fileName, const std::string& currentVersion);
 void sim_setOutputDelay(sim_server* server, int ms); // optional extra pause before any answer (0 = none)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "sim_client.h"
+#include "simjson.h"
 
 #include <chrono>
 #include <filesystem>
@@ -215,6 +216,75 @@ TEST(SimReboot, DeviceIsAbsentForTheRebootTimeThenBackWithRebootFalse) {
         EXPECT_GE(absent, std::chrono::milliseconds(900)) << flag;
         EXPECT_EQ(sim_configuration(device.server), configurationWith("\"none\"", "false")) << flag;
     }
+}
+
+TEST(SimInstall, PackageNameGivesTheVersionByOneRule) {
+    struct { const char* name; const char* current; const char* version; } cases[] = {
+        {"ORMI_demo_ormi_2.1.0.bz2", "2.0.9", "2.1.0"},
+        {"fw_ormi_2.2.0.bz2", "2.1.0", "2.2.0"},
+        {"fw_ormi_10.4.BZ2", "2.1.0", "10.4"},
+        {"fw_ormim_2.2.0m.bz2", "2.1.0m", "2.2.0m"},      // the device's suffix stays with the version
+        {"fw_ormi_2.2.0-rc.bz2", "2.1.0-rc", "2.2.0-rc"},
+        {"fw_ormi_2.2.0.bz2", "2.1.0-rc", "2.2.0"},       // a package without the suffix
+        {"fw_ormi_v.2.2.0..bz2", "2.1.0", "2.2.0"},       // outer dots dropped
+        {"fw_2.0_ormi_3.bz2", "2.1.0", "3"},              // the last run only
+        {"fw_ormi_2.2.0-beta.bz2", "2.1.0", ""},          // not at the end: no version
+        {"fw_ormi_.bz2", "2.1.0", ""},
+        {"fw_ormi_...bz2", "2.1.0", ""},
+        {"fw_ormi_2.2.0.tar", "2.1.0", ""},
+        {"m.bz2", "2.1.0m", ""},
+        {"", "2.1.0", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sim_packageVersion(c.name, c.current), c.version) << c.name << " on " << c.current;
+}
+
+// Writes the configuration text (a reboot request) and reads the version once the device is back.
+std::string versionAfterReboot(Device& device, const std::string& text) {
+    device.writeConfiguration(text);
+    for (int i = 0; i < 300; ++i) {
+        std::string answer = device.send(sim_getRequest("admin", hash, "configuration", "devicebase"), 500);
+        if (sim_statusLine(answer) == "HTTP/1.1 200 OK") return simjson_memberText(sim_body(answer), "package_version");
+        sim_sleepMs(20);
+    }
+    return "not back";
+}
+
+// Upload, install until finished, reboot, and the version the device then reports.
+std::string versionAfterUpdate(Device& device, const std::string& name, std::string* beforeReboot) {
+    device.upload(name, "pkg");
+    device.writeConfiguration(configurationWith("\"package\"", "false"));
+    for (int i = 0; i < 20 && device.values().find("\"finished\"") == std::string::npos; ++i) sim_sleepMs(10);
+    *beforeReboot = simjson_memberText(sim_configuration(device.server), "package_version");
+    return versionAfterReboot(device, configurationWith("\"none\"", "true"));
+}
+
+TEST(SimInstall, DeviceComesBackWithThePackagesVersionUnlessItKeepsItsOwn) {
+    struct { const char* fault; const char* name; const char* after; } cases[] = {
+        {"", "fw_ormi_2.2.0.bz2", "2.2.0"},
+        {"", "fw_ormi_.bz2", "2.1.0"},
+        {"keep-version", "fw_ormi_2.2.0.bz2", "2.1.0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + ", fault '" + c.fault + "'");
+        sim_options options;
+        options.installPolls = 1;
+        options.rebootSeconds = 0;
+        options.fault = c.fault;
+        Device device(options);
+        std::string beforeReboot;
+        EXPECT_EQ(versionAfterUpdate(device, c.name, &beforeReboot), c.after);
+        EXPECT_EQ(beforeReboot, "2.1.0") << "the new version counts from the reboot on";
+    }
+    // A later reboot without an installation leaves the version alone.
+    sim_options options;
+    options.installPolls = 1;
+    options.rebootSeconds = 0;
+    Device device(options);
+    std::string ignored;
+    EXPECT_EQ(versionAfterUpdate(device, "fw_ormi_2.2.0.bz2", &ignored), "2.2.0");
+    std::string text = configurationWith("\"none\"", "true");
+    ASSERT_TRUE(simjson_replaceMember(text, "package_version", "\"2.2.1\""));
+    EXPECT_EQ(versionAfterReboot(device, text), "2.2.1");
 }
 
 }  // namespace
