@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -46,6 +47,11 @@ const char usage[] =
     "                        zero-byte, no-blank-line, crlf-json; keep-version: an\n"
     "                        installation ends well, but the device comes back with its old version\n"
     "  --log DIR             write the raw bytes of every request to DIR, one file each\n"
+    "  --count N             serve N devices from this process on ports P to P+N-1 (--port P\n"
+    "                        must be given); each has its own state; \"%d\" in --password is\n"
+    "                        replaced by the device's number 1..N; --log and --store-dir get a\n"
+    "                        folder per device, DIR/PORT; one \"listening on\" line per device\n"
+    "  --fault-on LIST       with --count: the --fault only for these devices (e.g. 2,5,7)\n"
     "  --help                show this text\n"
     "After an installation and the reboot that follows it the device reports the version\n"
     "the installed package's file name carries: the run of digits and dots that ends the\n"
@@ -53,6 +59,8 @@ const char usage[] =
     "\".bz2\", with that suffix; outer dots dropped. ORMI_demo_ormi_2.1.0.bz2 gives 2.1.0,\n"
     "fw_ormim_2.2.0m.bz2 on a device at 2.1.0m gives 2.2.0m. A name without such a run\n"
     "leaves the version as it was.\n";
+
+const int maxDevices = 1000;
 
 bool number(const char* text, int low, int high, int* out) {
     char* end = nullptr;
@@ -65,10 +73,33 @@ bool number(const char* text, int low, int high, int* out) {
 const char* faults[] = {"silent",    "keep-open",     "refuse",    "reset",       "slow",
                         "huge",      "zero-byte",     "no-blank-line", "crlf-json", "keep-version"};
 
+// Comma-separated device numbers 1..count.
+bool numberList(const std::string& text, int count, std::vector<bool>* chosen) {
+    chosen->assign((std::size_t)count + 1, false);
+    std::size_t at = 0;
+    for (;;) {
+        std::size_t comma = text.find(',', at);
+        std::string item = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        int n = 0;
+        if (!number(item.c_str(), 1, count, &n)) return false;
+        (*chosen)[(std::size_t)n] = true;
+        if (comma == std::string::npos) return true;
+        at = comma + 1;
+    }
+}
+
+std::string replaceAll(std::string text, const std::string& what, const std::string& with) {
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+    return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     sim_options options;
+    int count = 0;  // 0: one device, as given
+    std::string faultOn;
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         if (name == "--help" || name == "-h") {
@@ -81,7 +112,8 @@ int main(int argc, char** argv) {
         }
         static const char* const valued[] = {"--port", "--bind", "--user", "--password", "--login-method",
                                              "--package-version", "--install-polls", "--reboot-seconds",
-                                             "--store-dir", "--answer-delay", "--log", "--fault"};
+                                             "--store-dir", "--answer-delay", "--log", "--fault", "--count",
+                                             "--fault-on"};
         bool known = false;
         for (const char* option : valued) known = known || name == option;
         if (!known) {
@@ -105,6 +137,8 @@ int main(int argc, char** argv) {
         else if (name == "--store-dir") options.storeDir = value;
         else if (name == "--answer-delay") good = number(value, 0, 3600000, &options.answerDelayMs);
         else if (name == "--log") options.logDir = value;
+        else if (name == "--count") good = number(value, 1, maxDevices, &count);
+        else if (name == "--fault-on") faultOn = value;
         else if (name == "--fault") {
             good = false;
             for (const char* fault : faults) good = good || std::strcmp(fault, value) == 0;
@@ -115,28 +149,61 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    std::vector<sim_options> devices;
+    if (count == 0) {
+        if (!faultOn.empty()) {
+            std::fprintf(stderr, "ormi-sim: --fault-on goes with --count (see --help)\n");
+            return 2;
+        }
+        devices.push_back(options);
+    } else {
+        if (options.port == 0 || options.port + count - 1 > 65535) {
+            std::fprintf(stderr, "ormi-sim: --count needs --port P with P+N-1 at most 65535\n");
+            return 2;
+        }
+        std::vector<bool> chosen;
+        if (!faultOn.empty() && (options.fault.empty() || !numberList(faultOn, count, &chosen))) {
+            std::fprintf(stderr, "ormi-sim: bad value for --fault-on: %s (device numbers 1 to %d, with --fault)\n",
+                         faultOn.c_str(), count);
+            return 2;
+        }
+        for (int n = 1; n <= count; ++n) {
+            sim_options device = options;
+            device.port = options.port + n - 1;
+            device.password = replaceAll(options.password, "%d", std::to_string(n));
+            if (!faultOn.empty() && !chosen[(std::size_t)n]) device.fault.clear();
+            std::string folder = "/" + std::to_string(device.port);
+            if (!device.logDir.empty()) device.logDir += folder;
+            if (!device.storeDir.empty()) device.storeDir += folder;
+            devices.push_back(device);
+        }
+    }
 #ifdef _WIN32
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 #else
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 #endif
-    for (const std::string* dir : {&options.logDir, &options.storeDir}) {
-        std::error_code error;
-        if (!dir->empty() && !std::filesystem::is_directory(*dir, error) &&
-            !std::filesystem::create_directories(*dir, error)) {
-            std::fprintf(stderr, "ormi-sim: cannot create directory %s\n", dir->c_str());
-            return 1;
+    for (const sim_options& device : devices)
+        for (const std::string* dir : {&device.logDir, &device.storeDir}) {
+            std::error_code error;
+            if (!dir->empty() && !std::filesystem::is_directory(*dir, error) &&
+                !std::filesystem::create_directories(*dir, error)) {
+                std::fprintf(stderr, "ormi-sim: cannot create directory %s\n", dir->c_str());
+                return 1;
+            }
         }
-    }
-    sim_server* server = sim_start(options);
-    if (!server) {
-        std::fprintf(stderr, "ormi-sim: cannot listen on %s:%d\n", options.bindAddress.c_str(), options.port);
+    std::size_t failed = 0;
+    sim_group* group = sim_startGroup(devices, &failed);
+    if (!group) {
+        const sim_options& device = devices[failed];
+        std::fprintf(stderr, "ormi-sim: cannot listen on %s:%d\n", device.bindAddress.c_str(), device.port);
         return 1;
     }
-    std::printf("listening on %s:%d\n", options.bindAddress.c_str(), sim_port(server));
+    for (std::size_t i = 0; i < sim_groupSize(group); ++i)
+        std::printf("listening on %s:%d\n", options.bindAddress.c_str(), sim_port(sim_groupDevice(group, i)));
     std::fflush(stdout);
     while (!stopRequested) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    sim_stop(server);
+    sim_stopGroup(group);
     return 0;
 }

@@ -1,6 +1,9 @@
 // The simulated device: accepts one request per connection on its own
 // threads, checks the login, keeps configuration, channels and uploads, runs
 // the installation and reboot cycles, and can misbehave on purpose (faults).
+// A group of devices shares one accept thread that waits on all their
+// listening sockets at once, so that a few hundred devices in one process
+// cost one thread and one socket each, plus a thread per open connection.
 #include "sim_server.h"
 
 #include "simhttp.h"
@@ -67,9 +70,18 @@ struct sim_server {
     std::atomic<bool> rebootRequested{false};
     std::atomic<bool> rebootAcknowledged{false};
     std::atomic<int> port{0};
+    // Touched by the accept thread only:
     simnet_handle listener = simnet_invalid;
+    std::list<sim_worker> workers;
+    bool rebooting = false;
+    std::chrono::steady_clock::time_point listenAgainAt;
+    sim_group* group = nullptr;
+};
+
+struct sim_group {
+    std::vector<sim_server*> devices;
+    std::atomic<bool> stopping{false};
     std::thread acceptThread;
-    std::list<sim_worker> workers;  // touched by the accept thread only
 };
 
 namespace {
@@ -615,64 +627,81 @@ void reapWorkers(sim_server* server, bool all) {
     }
 }
 
-void acceptLoop(sim_server* server) {
-    bool rebooting = false;
-    auto rebootUntil = sim_clock::now();
-    while (!server->stopping) {
-        if (server->rebootRequested) {
-            server->rebootRequested = false;
-            simnet_close(server->listener);
-            server->listener = simnet_invalid;
-            rebooting = true;
-            rebootUntil = sim_clock::now() + std::chrono::seconds(server->options.rebootSeconds);
-            server->rebootAcknowledged = true;
-        }
-        if (rebooting) {
-            if (sim_clock::now() < rebootUntil) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                reapWorkers(server, false);
-                continue;
-            }
-            int bound = 0;
-            server->listener = simnet_listen(server->options.bindAddress, server->port, &bound);
-            if (server->listener == simnet_invalid) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                continue;
-            }
-            rebooting = false;
-            std::lock_guard<std::mutex> hold(server->lock);
-            simjson_replaceMember(server->configurations["devicebase"], "reboot", "false");
-            // A failed image leaves the device on its old one: keep-version.
-            if (!server->installedVersion.empty() && !isFault(server->fault, "keep-version"))
-                simjson_replaceMember(server->configurations["devicebase"], "package_version",
-                                      simjson_quote(server->installedVersion));
-            server->installedVersion.clear();
-            server->install = installIdle;
-            server->tanValid = false;
-        }
-        simnet_handle client = simnet_invalid;
-        int got = simnet_accept(server->listener, 20, &client);
-        reapWorkers(server, false);
-        if (got <= 0) continue;
-        ++server->connections;
-        if (server->workers.size() >= maxWorkers) {
-            std::string busy = simhttp_answer(503, "text/plain", "busy\n");
-            simnet_sendAll(client, busy.data(), busy.size());
-            simnet_close(client);
-            continue;
-        }
-        sim_worker worker;
-        worker.done = std::make_shared<std::atomic<bool>>(false);
-        auto done = worker.done;
-        worker.thread = std::thread([server, client, done] {
-            serveConnection(server, client);
-            *done = true;
-        });
-        server->workers.push_back(std::move(worker));
+// Closes the listener when a reboot was asked for, opens it again once the
+// reboot time is over, and then brings the device up as it restarts.
+void runReboot(sim_server* server) {
+    if (server->rebootRequested) {
+        server->rebootRequested = false;
+        simnet_close(server->listener);
+        server->listener = simnet_invalid;
+        server->rebooting = true;
+        server->listenAgainAt = sim_clock::now() + std::chrono::seconds(server->options.rebootSeconds);
+        server->rebootAcknowledged = true;
     }
-    reapWorkers(server, true);
-    simnet_close(server->listener);
-    server->listener = simnet_invalid;
+    if (!server->rebooting || sim_clock::now() < server->listenAgainAt) return;
+    int bound = 0;
+    server->listener = simnet_listen(server->options.bindAddress, server->port, &bound);
+    if (server->listener == simnet_invalid) {
+        server->listenAgainAt = sim_clock::now() + std::chrono::milliseconds(100);
+        return;
+    }
+    server->rebooting = false;
+    std::lock_guard<std::mutex> hold(server->lock);
+    simjson_replaceMember(server->configurations["devicebase"], "reboot", "false");
+    // A failed image leaves the device on its old one: keep-version.
+    if (!server->installedVersion.empty() && !isFault(server->fault, "keep-version"))
+        simjson_replaceMember(server->configurations["devicebase"], "package_version",
+                              simjson_quote(server->installedVersion));
+    server->installedVersion.clear();
+    server->install = installIdle;
+    server->tanValid = false;
+}
+
+void acceptOne(sim_server* server) {
+    simnet_handle client = simnet_invalid;
+    if (simnet_accept(server->listener, 0, &client) <= 0) return;
+    ++server->connections;
+    if (server->workers.size() >= maxWorkers) {
+        std::string busy = simhttp_answer(503, "text/plain", "busy\n");
+        simnet_sendAll(client, busy.data(), busy.size());
+        simnet_close(client);
+        return;
+    }
+    sim_worker worker;
+    worker.done = std::make_shared<std::atomic<bool>>(false);
+    auto done = worker.done;
+    worker.thread = std::thread([server, client, done] {
+        serveConnection(server, client);
+        *done = true;
+    });
+    server->workers.push_back(std::move(worker));
+}
+
+void acceptLoop(sim_group* group) {
+    std::vector<simnet_handle> listening;
+    std::vector<sim_server*> owners;
+    std::vector<unsigned char> ready;
+    while (!group->stopping) {
+        listening.clear();
+        owners.clear();
+        for (sim_server* server : group->devices) {
+            runReboot(server);
+            reapWorkers(server, false);
+            if (server->listener == simnet_invalid) continue;
+            listening.push_back(server->listener);
+            owners.push_back(server);
+        }
+        // A short wait, so that a reboot request is taken up at once.
+        ready.assign(listening.size(), 0);
+        if (simnet_waitAny(listening.data(), listening.size(), 20, ready.data()) <= 0) continue;
+        for (std::size_t i = 0; i < owners.size(); ++i)
+            if (ready[i]) acceptOne(owners[i]);
+    }
+    for (sim_server* server : group->devices) {
+        reapWorkers(server, true);
+        simnet_close(server->listener);
+        server->listener = simnet_invalid;
+    }
 }
 
 }  // namespace
@@ -701,7 +730,9 @@ std::string sim_packageVersion(const std::string& fileName, const std::string& c
     return stem.substr(start, end - start) + (suffixed ? suffix : "");
 }
 
-sim_server* sim_start(const sim_options& options) {
+namespace {
+
+sim_server* newDevice(const sim_options& options) {
     if (options.loginMethod != 1 && options.loginMethod != 2) return nullptr;
     for (const std::string* dir : {&options.logDir, &options.storeDir}) {
         std::error_code error;
@@ -709,7 +740,6 @@ sim_server* sim_start(const sim_options& options) {
             !std::filesystem::create_directories(*dir, error))
             return nullptr;
     }
-    if (!simnet_startup()) return nullptr;
     sim_server* server = new sim_server;
     server->options = options;
     if (server->options.installPolls < 0) server->options.installPolls = 0;
@@ -721,22 +751,64 @@ sim_server* sim_start(const sim_options& options) {
     server->listener = simnet_listen(options.bindAddress, options.port, &bound);
     if (server->listener == simnet_invalid) {
         delete server;
-        simnet_cleanup();
         return nullptr;
     }
     server->port = bound;
-    server->acceptThread = std::thread(acceptLoop, server);
     return server;
+}
+
+void freeGroup(sim_group* group) {
+    for (sim_server* server : group->devices) {
+        simnet_close(server->listener);
+        delete server;
+    }
+    delete group;
+    simnet_cleanup();
+}
+
+}  // namespace
+
+sim_group* sim_startGroup(const std::vector<sim_options>& devices, std::size_t* failed) {
+    if (failed) *failed = 0;
+    if (devices.empty() || !simnet_startup()) return nullptr;
+    sim_group* group = new sim_group;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        sim_server* server = newDevice(devices[i]);
+        if (!server) {
+            if (failed) *failed = i;
+            freeGroup(group);
+            return nullptr;
+        }
+        server->group = group;
+        group->devices.push_back(server);
+    }
+    group->acceptThread = std::thread(acceptLoop, group);
+    return group;
+}
+
+std::size_t sim_groupSize(const sim_group* group) { return group ? group->devices.size() : 0; }
+
+sim_server* sim_groupDevice(sim_group* group, std::size_t index) {
+    return group && index < group->devices.size() ? group->devices[index] : nullptr;
+}
+
+void sim_stopGroup(sim_group* group) {
+    if (!group) return;
+    group->stopping = true;
+    for (sim_server* server : group->devices) server->stopping = true;
+    group->acceptThread.join();
+    freeGroup(group);
+}
+
+sim_server* sim_start(const sim_options& options) {
+    sim_group* group = sim_startGroup({options}, nullptr);
+    return group ? group->devices[0] : nullptr;
 }
 
 int sim_port(const sim_server* server) { return server ? server->port.load() : 0; }
 
 void sim_stop(sim_server* server) {
-    if (!server) return;
-    server->stopping = true;
-    server->acceptThread.join();
-    delete server;
-    simnet_cleanup();
+    if (server) sim_stopGroup(server->group);
 }
 
 void sim_setFault(sim_server* server, const std::string& fault) {

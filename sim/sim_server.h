@@ -25,10 +25,19 @@ struct sim_options {
 struct sim_upload { std::string fileName; std::size_t size = 0; std::string md5; std::string data; bool passwordOk = false; };
 
 struct sim_server;
+struct sim_group;
 
 sim_server* sim_start(const sim_options& options);   // listening and serving on its own thread; nullptr on failure
 int sim_port(const sim_server* server);
 void sim_stop(sim_server* server);                   // stops, joins, frees; safe while a client is connected
+                                                     // (a device of sim_start only; a group stops whole)
+// Several devices, each with its own options and state, served by one accept
+// thread (and a thread per open connection). nullptr when one of them cannot
+// listen; *failed is then its index.
+sim_group* sim_startGroup(const std::vector<sim_options>& devices, std::size_t* failed);
+std::size_t sim_groupSize(const sim_group* group);
+sim_server* sim_groupDevice(sim_group* group, std::size_t index);  // in the order given; nullptr past the end
+void sim_stopGroup(sim_group* group);
 void sim_setFault(sim_server* server, const std::string& fault);  // switch fault at run time ("" = healthy)
 std::string sim_configuration(sim_server* server);   // the stored "configuration"/"devicebase" JSON text
 std::vector<std::string> sim_requests(sim_server* server);  // the raw bytes of every request so far, in order

@@ -3,6 +3,8 @@
 #include "simnet.h"
 
 #ifdef _WIN32
+// A Winsock fd_set is a counted array of sockets: this many in one wait.
+#define FD_SETSIZE 1024
 #include <winsock2.h>
 #include <ws2tcpip.h>
 typedef int simnet_len;
@@ -10,7 +12,7 @@ typedef int simnet_len;
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
@@ -18,6 +20,7 @@ typedef socklen_t simnet_len;
 #endif
 
 #include <cstring>
+#include <vector>
 
 #ifdef _WIN32
 const simnet_handle simnet_invalid = (simnet_handle)INVALID_SOCKET;
@@ -72,20 +75,60 @@ simnet_handle simnet_listen(const std::string& address, int port, int* boundPort
     return (simnet_handle)s;
 }
 
-int simnet_waitReadable(simnet_handle socket, int timeoutMs) {
+#ifdef _WIN32
+
+const std::size_t simnet_maxWaitAny = FD_SETSIZE;
+
+int simnet_waitAny(const simnet_handle* sockets, std::size_t count, int timeoutMs, unsigned char* ready) {
+    if (count > FD_SETSIZE) return -1;
+    if (count == 0) {
+        Sleep((DWORD)timeoutMs);
+        return 0;
+    }
     fd_set set;
     FD_ZERO(&set);
-    FD_SET(SIMNET_SOCK(socket), &set);
+    for (std::size_t i = 0; i < count; ++i) FD_SET(SIMNET_SOCK(sockets[i]), &set);
     timeval wait;
     wait.tv_sec = timeoutMs / 1000;
     wait.tv_usec = (timeoutMs % 1000) * 1000;
-    int n = select((int)SIMNET_SOCK(socket) + 1, &set, nullptr, nullptr, &wait);
-    if (n < 0) {
-#ifndef _WIN32
-        if (errno == EINTR) return 0;
-#endif
-        return -1;
+    int n = select(0, &set, nullptr, nullptr, &wait);
+    if (n <= 0) return n < 0 ? -1 : 0;
+    for (std::size_t i = 0; i < count; ++i) ready[i] = FD_ISSET(SIMNET_SOCK(sockets[i]), &set) ? 1 : 0;
+    return n;
+}
+
+#else
+
+// poll rather than select: descriptors past FD_SETSIZE (a process that
+// serves many devices) would overrun an fd_set.
+const std::size_t simnet_maxWaitAny = 65536;
+
+int simnet_waitAny(const simnet_handle* sockets, std::size_t count, int timeoutMs, unsigned char* ready) {
+    if (count > simnet_maxWaitAny) return -1;
+    pollfd fixed[64];
+    std::vector<pollfd> many;
+    pollfd* wanted = fixed;
+    if (count > 64) {
+        many.resize(count);
+        wanted = many.data();
     }
+    for (std::size_t i = 0; i < count; ++i) {
+        wanted[i].fd = SIMNET_SOCK(sockets[i]);
+        wanted[i].events = POLLIN;
+        wanted[i].revents = 0;
+    }
+    int n = poll(wanted, (nfds_t)count, timeoutMs);
+    if (n < 0) return errno == EINTR ? 0 : -1;
+    for (std::size_t i = 0; i < count; ++i) ready[i] = wanted[i].revents ? 1 : 0;
+    return n;
+}
+
+#endif
+
+int simnet_waitReadable(simnet_handle socket, int timeoutMs) {
+    unsigned char ready = 0;
+    int n = simnet_waitAny(&socket, 1, timeoutMs, &ready);
+    if (n < 0) return -1;
     return n > 0 ? 1 : 0;
 }
 

@@ -16,6 +16,11 @@ simnet_handle simnet_listen(const std::string& address, int port, int* boundPort
 int simnet_accept(simnet_handle listener, int timeoutMs, simnet_handle* client);
 // 1: readable (data or end), 0: time-out, -1: error.
 int simnet_waitReadable(simnet_handle socket, int timeoutMs);
+// Waits until one of count sockets is readable (a listener: has a connection
+// waiting); ready[i] tells which. Sockets ready, 0 on time-out, -1 on error.
+// With no sockets it just waits. At most simnet_maxWaitAny sockets.
+extern const std::size_t simnet_maxWaitAny;
+int simnet_waitAny(const simnet_handle* sockets, std::size_t count, int timeoutMs, unsigned char* ready);
 // Bytes received, 0 when the peer has closed, -1 on error.
 int simnet_recv(simnet_handle socket, char* buffer, int size);
 // A blocking connect to address:port; simnet_invalid when refused.

@@ -7,6 +7,11 @@
 #include <functional>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 const std::string hash = sim_hash("secret");
@@ -160,5 +165,34 @@ TEST(SimFaults, OutputDelayAppliesToEveryAnswer) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
     sim_stop(server);
 }
+
+#ifndef _WIN32
+// A process serving many devices may hold descriptors past FD_SETSIZE (1024),
+// which an fd_set cannot hold.
+TEST(SimNet, WaitsOnADescriptorPastTheSelectLimit) {
+    rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < 2048) GTEST_SKIP() << "the hard limit is below 2048 descriptors";
+    rlimit raised = limit;
+    if (raised.rlim_cur == RLIM_INFINITY || raised.rlim_cur < 2048) raised.rlim_cur = 2048;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
+    sim_server* server = sim_start(sim_options());
+    ASSERT_NE(server, nullptr);
+    simnet_handle s = simnet_connect("127.0.0.1", sim_port(server));
+    ASSERT_NE(s, simnet_invalid);
+    const int high = 2000;
+    ASSERT_EQ(dup2((int)s, high), high);
+    close((int)s);
+    EXPECT_EQ(simnet_waitReadable((simnet_handle)high, 100), 0) << "nothing sent yet";
+    std::string request = loginRequest();
+    ASSERT_TRUE(simnet_sendAll((simnet_handle)high, request.data(), request.size()));
+    EXPECT_EQ(simnet_waitReadable((simnet_handle)high, 3000), 1);
+    char buffer[256];
+    EXPECT_GT(simnet_recv((simnet_handle)high, buffer, sizeof buffer), 0);
+    simnet_close((simnet_handle)high);
+    sim_stop(server);
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+#endif
 
 }  // namespace

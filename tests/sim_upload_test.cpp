@@ -287,4 +287,36 @@ TEST(SimInstall, DeviceComesBackWithThePackagesVersionUnlessItKeepsItsOwn) {
     EXPECT_EQ(versionAfterReboot(device, text), "2.2.1");
 }
 
+TEST(SimReboot, DevicesOfAGroupRebootAndInstallEachOnItsOwn) {
+    std::vector<sim_options> devices(3);
+    for (sim_options& o : devices) o.installPolls = 1;
+    devices[0].rebootSeconds = 2;
+    devices[1].password = "other";
+    sim_group* group = sim_startGroup(devices, nullptr);
+    ASSERT_NE(group, nullptr);
+    ASSERT_EQ(sim_groupSize(group), 3u);
+    EXPECT_EQ(sim_groupDevice(group, 3), nullptr);
+    int first = sim_port(sim_groupDevice(group, 0)), second = sim_port(sim_groupDevice(group, 1)),
+        third = sim_port(sim_groupDevice(group, 2));
+    EXPECT_NE(sim_body(sim_exchange(third, sim_uploadRequest(hash, "fw_ormi_2.2.0.bz2", "pkg")).bytes).find("upload OK"),
+              std::string::npos);
+    sim_exchange(first, sim_setRequest("admin", hash, "configuration", "devicebase", configurationWith("\"none\"", "true")));
+    ASSERT_FALSE(sim_exchange(first, "", 200).connected) << "the first one reboots";
+    // Meanwhile the others answer at once, each with its own password and state.
+    auto start = std::chrono::steady_clock::now();
+    std::string hashOther = sim_hash("other");
+    EXPECT_EQ(sim_body(sim_exchange(second, sim_getRequest("admin", hashOther, "login", "login")).bytes), "LOGIN OK\n");
+    EXPECT_EQ(sim_body(sim_exchange(second, sim_getRequest("admin", hash, "login", "login")).bytes), "login refused\n");
+    EXPECT_EQ(sim_lastUpload(sim_groupDevice(group, 1)).fileName, "");
+    EXPECT_EQ(sim_lastUpload(sim_groupDevice(group, 2)).fileName, "fw_ormi_2.2.0.bz2");
+    sim_exchange(third, sim_setRequest("admin", hash, "configuration", "devicebase", configurationWith("\"package\"", "false")));
+    EXPECT_NE(sim_body(sim_exchange(third, sim_getRequest("admin", hash, "values", "devicebase")).bytes).find("\"run\""),
+              std::string::npos);
+    EXPECT_NE(sim_body(sim_exchange(second, sim_getRequest("admin", hashOther, "values", "devicebase")).bytes).find("\"idle\""),
+              std::string::npos);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_FALSE(sim_exchange(first, "", 200).connected) << "still rebooting";
+    sim_stopGroup(group);
+}
+
 }  // namespace
