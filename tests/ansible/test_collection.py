@@ -1,0 +1,256 @@
+"""The ormi.devices collection with Debian's ansible-core against simulated
+devices on loopback: the rolling update of a fleet, its repetition, check
+mode, a stop after a failing batch, the idempotent value and channel
+modules, and the password kept out of verbose output."""
+
+import json
+import os
+import subprocess
+
+import pytest
+
+import fleet
+
+NEW_VERSION = "2.2.0"
+PLANT_PC_DEVICES = range(16, 21)   # the last batches go through a plant PC
+VAULTED = (1, 2)                   # passwords given as vault texts
+
+
+def vault(folder, secret_file, text, name):
+    done = subprocess.run(["ansible-vault", "encrypt_string", "--vault-password-file", secret_file,
+                           "--name", name, text], env=fleet.ansible_env(folder),
+                          capture_output=True, text=True, check=True)
+    # "name: !vault |" followed by the indented vault text.
+    return "\n".join(line.strip() for line in done.stdout.splitlines()[1:])
+
+
+@pytest.fixture(scope="module")
+def rollout(tmp_path_factory):
+    """Twenty devices at the old version, an inventory with a password
+    each (two from a vault), five of them behind a plant PC."""
+    folder = str(tmp_path_factory.mktemp("rollout"))
+    devices = fleet.Fleet(folder, 20)
+    try:
+        secret = os.path.join(folder, "vault-secret")
+        with open(secret, "w") as f:
+            f.write("vault-%s\n" % os.getpid())
+        os.chmod(secret, 0o600)
+        vaulted = {i: vault(folder, secret, devices[i].password, "ormi_password") for i in VAULTED}
+        plant_dir = os.path.join(folder, "plant-pc-packages")
+        inventory = fleet.write_inventory(os.path.join(folder, "inventory.yml"), devices.devices, plant_pc=plant_dir,
+                                          behind_plant_pc=PLANT_PC_DEVICES, vaulted=vaulted)
+        package = fleet.make_package(folder, NEW_VERSION)
+        state = {"folder": folder, "devices": devices, "inventory": inventory, "package": package,
+                 "plant_dir": plant_dir, "vault": ["--vault-password-file", secret]}
+        yield state
+    finally:
+        devices.stop()
+
+
+def rollout_vars(state, **more):
+    values = dict(fleet.FAST_WAITS, ormi_package=state["package"], ormi_version=NEW_VERSION)
+    values.update(more)
+    return values
+
+
+# The three runs below build on each other and run in this order.
+
+def test_check_mode_reports_what_would_change_and_sends_no_post(rollout):
+    code, output, _ = fleet.run_playbook(rollout["folder"], rollout["inventory"], rollout_vars(rollout),
+                                         "--check", *rollout["vault"])
+    assert code == 0, output
+    assert "would update: 20" in output, output
+    for device in rollout["devices"].devices:
+        assert device.requests(), device.name          # the dry run did reach it
+        assert device.posts() == [], device.name
+        assert device.version() == fleet.OLD_VERSION
+
+
+def test_rolling_update_brings_every_device_to_the_version(rollout):
+    records = os.path.join(rollout["folder"], "records")
+    code, output, seconds = fleet.run_playbook(rollout["folder"], rollout["inventory"],
+                                               rollout_vars(rollout, ormi_record_dir=records), "-vvv",
+                                               *rollout["vault"])
+    rollout["verbose_output"] = output
+    print("rolling update of 20 devices: %.1f s" % seconds)
+    assert code == 0, output[-5000:]
+    hosts = fleet.recap(output)
+    for device in rollout["devices"].devices:
+        assert hosts[device.name]["failed"] == 0, device.name
+        assert hosts[device.name]["changed"] >= 1, device.name
+        assert device.version() == NEW_VERSION, device.name
+        assert len(device.uploads()) == 1, device.name
+        with open(os.path.join(records, device.name + ".json")) as f:
+            record = json.load(f)
+        assert (record["version_before"], record["version_after"], record["exit_code"]) == \
+            (fleet.OLD_VERSION, NEW_VERSION, 0)
+    assert "updated: 20" in output
+    # The devices behind the plant PC got their package from its copy.
+    assert os.listdir(rollout["plant_dir"]) == [os.path.basename(rollout["package"])]
+    # Batches of 1, 5 and 20 percent: six batches for 20 devices.
+    assert output.count("PLAY [Roll out an ORMI package in batches]") == 6
+
+
+def test_password_never_appears_in_verbose_output(rollout):
+    output = rollout.get("verbose_output")
+    assert output and "ORMI_PASSWORD" not in output
+    for device in rollout["devices"].devices:
+        assert device.password not in output, device.name
+
+
+def test_second_run_changes_nothing_and_uploads_nothing(rollout):
+    before = {d.name: len(d.requests()) for d in rollout["devices"].devices}
+    code, output, _ = fleet.run_playbook(rollout["folder"], rollout["inventory"], rollout_vars(rollout),
+                                         *rollout["vault"])
+    assert code == 0, output
+    hosts = fleet.recap(output)
+    for device in rollout["devices"].devices:
+        assert hosts[device.name]["changed"] == 0, device.name
+        assert hosts[device.name]["failed"] == 0, device.name
+        assert len(device.requests()) > before[device.name], device.name   # asked, all the same
+        assert len(device.uploads()) == 1, device.name
+        assert [r for r in device.requests()[before[device.name]:] if r.startswith("POST ")] == []
+    assert "already at: 20" in output
+
+
+def test_failing_batch_over_max_fail_percentage_stops_the_rollout(tmp_path):
+    # Devices 3, 4 and 5 come back with their old version: three of the five
+    # devices of the second batch (devices 2 to 6).
+    folder = str(tmp_path)
+    devices = fleet.Fleet(folder, 20, faulty=(3, 4, 5))
+    try:
+        inventory = fleet.write_inventory(os.path.join(folder, "inventory.yml"), devices.devices)
+        package = fleet.make_package(folder, NEW_VERSION)
+        records = os.path.join(folder, "records")
+        code, output, _ = fleet.run_playbook(folder, inventory, dict(
+            fleet.FAST_WAITS, ormi_package=package, ormi_version=NEW_VERSION, ormi_max_fail_percentage=10,
+            ormi_record_dir=records))
+        assert code != 0, output
+        for index in (1, 2, 6):
+            assert devices[index].version() == NEW_VERSION
+        for index in (3, 4, 5):
+            with open(os.path.join(records, "dev%02d.json" % index)) as f:
+                record = json.load(f)
+            assert (record["failed"], record["exit_code"], record["result"]) == (True, 11, "wrong-version")
+            assert devices[index].version() == fleet.OLD_VERSION
+        for index in range(7, 21):
+            assert devices[index].requests() == [], "dev%02d was touched" % index
+            assert not os.path.exists(os.path.join(records, "dev%02d.json" % index))
+        assert output.count("PLAY [Roll out an ORMI package in batches]") == 2
+    finally:
+        devices.stop()
+
+
+@pytest.fixture(scope="module")
+def one_device(tmp_path_factory):
+    folder = str(tmp_path_factory.mktemp("one"))
+    devices = fleet.Fleet(folder, 1)
+    try:
+        inventory = fleet.write_inventory(os.path.join(folder, "inventory.yml"), devices.devices)
+        yield folder, inventory, devices[1]
+    finally:
+        devices.stop()
+
+
+def adhoc(folder, inventory, module, args, *options):
+    """An ad-hoc task against dev01: (CHANGED/SUCCESS/FAILED, result)."""
+    argv = ["ansible", "-i", inventory, "dev01", "-m", module] + (["-a", json.dumps(args)] if args else [])
+    done = subprocess.run(argv + list(options),
+                          env=fleet.ansible_env(folder), capture_output=True, text=True, timeout=120)
+    head, _, body = done.stdout.partition(" => ")
+    status = head.split("|")[-1].strip().rstrip("!") if "|" in head else "?"
+    try:
+        return status, json.loads(body)
+    except ValueError:
+        return status, {"output": done.stdout + done.stderr}
+
+
+def device_value(device, key):
+    found, value = find(json.loads(device.ormi("get", "configuration", "devicebase")["message"]), key)
+    assert found
+    return value
+
+
+def find(value, key):
+    if isinstance(value, dict):
+        for name, member in value.items():
+            if name == key:
+                return True, member
+            found, inner = find(member, key)
+            if found:
+                return True, inner
+    return False, None
+
+
+@pytest.mark.parametrize("key, value", [
+    ("location", "Hall 4, rack \"C\""),
+    ("temperature_offset", 1.5),
+    ("dhcp", True),                 # inside the network object
+    ("utc_offset_minutes", 0),
+])
+def test_ormi_value_changes_a_key_once_then_reports_no_change(one_device, key, value):
+    folder, inventory, device = one_device
+    args = {"module": "devicebase", "key": key, "value": value}
+    posts = len(device.posts())
+    original = device_value(device, key)
+
+    status, result = adhoc(folder, inventory, "ormi.devices.ormi_value", args, "--check")
+    assert status == "CHANGED", result
+    assert len(device.posts()) == posts
+    assert device_value(device, key) == original
+
+    status, result = adhoc(folder, inventory, "ormi.devices.ormi_value", args)
+    assert status == "CHANGED", result
+    assert result["value"] == value and result["previous"] != value
+    assert device_value(device, key) == value
+    assert len(device.posts()) == posts + 1
+
+    status, result = adhoc(folder, inventory, "ormi.devices.ormi_value", args)
+    assert status == "SUCCESS" and result["changed"] is False, result
+    assert len(device.posts()) == posts + 1
+
+
+def test_ormi_value_fails_with_the_reason_for_an_unknown_key(one_device):
+    folder, inventory, device = one_device
+    status, result = adhoc(folder, inventory, "ormi.devices.ormi_value",
+                           {"module": "devicebase", "key": "no_such_key", "value": 1})
+    assert status == "FAILED" and "no key no_such_key" in result.get("msg", ""), result
+
+
+def test_ormi_io_sets_an_output_once_then_reports_no_change(one_device):
+    folder, inventory, device = one_device
+    args = {"base": "base", "channel": "do3", "value": 1}
+    status, first = adhoc(folder, inventory, "ormi.devices.ormi_io", args)
+    status2, second = adhoc(folder, inventory, "ormi.devices.ormi_io", args)
+    assert (status, first["previous"], first["value"]) == ("CHANGED", 0, 1), first
+    assert (status2, second["previous"]) == ("SUCCESS", 1), second
+    assert device.ormi("io", "get", "base", "do3")["message"] == "1"
+
+
+def test_ormi_info_reports_type_version_and_configuration(one_device):
+    folder, inventory, device = one_device
+    status, result = adhoc(folder, inventory, "ormi.devices.ormi_info", {"gather": ["configuration", "values"]})
+    assert status == "SUCCESS", result
+    assert (result["device_type"], result["package_version"]) == ("ORMI", fleet.OLD_VERSION)
+    assert result["configuration"]["serial_number"] == "0412-3387"
+    assert result["values"]["state"] == "idle"
+
+
+@pytest.mark.parametrize("variables, result_name, exit_code", [
+    ({"ormi_password": "wrong-password"}, "login-refused", 4),
+    ({"ormi_port": 1, "ormi_retries": 0}, "unreachable", 3),
+])
+def test_modules_fail_with_the_tools_reason(one_device, variables, result_name, exit_code):
+    folder, inventory, device = one_device
+    status, result = adhoc(folder, inventory, "ormi.devices.ormi_info", {}, "-e", json.dumps(variables))
+    assert (status, result.get("result"), result.get("exit_code")) == ("FAILED", result_name, exit_code), result
+    assert result["msg"] and "wrong-password" not in json.dumps(result)
+
+
+@pytest.mark.parametrize("name", ["ormi_info", "ormi_value", "ormi_io", "ormi_update"])
+def test_ansible_doc_renders_every_module(name, tmp_path):
+    done = subprocess.run(["ansible-doc", "ormi.devices." + name], env=fleet.ansible_env(str(tmp_path)),
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    for part in ("OPTIONS", "EXAMPLES:", "RETURN VALUES:", "password", "check_mode"):
+        assert part in done.stdout, (name, part)
