@@ -34,7 +34,7 @@ class Device:
 
     def requests(self):
         """First lines of the requests the device received, in order."""
-        if not os.path.isdir(self.log):
+        if not self.log or not os.path.isdir(self.log):
             return []
         lines = []
         for name in sorted(os.listdir(self.log)):
