@@ -17,7 +17,7 @@ BUILD = os.environ.get("ORMI_BUILD_DIR", os.path.join(REPO, "build", "native"))
 ORMI = os.path.join(BUILD, "ormi")
 SIM = os.path.join(BUILD, "ormi-sim")
 COLLECTIONS = os.path.join(REPO, "ansible")
-PLAYBOOK = os.path.join(COLLECTIONS, "ansible_collections", "ormi", "devices", "playbooks", "rolling_update.yml")
+PLAYBOOK = "ormi.devices.rolling_update"
 OLD_VERSION = "2.1.0"
 
 # What ormi update waits for, short enough for simulated devices.

@@ -38,6 +38,6 @@ class ActionModule(ActionBase):
             if args.get(option) is None and variable in task_vars:
                 args[option] = self._templar.template(task_vars[variable])
 
-        name = getattr(self._task, "resolved_action", None) or self._task.action
-        result.update(self._execute_module(module_name=name, module_args=args, task_vars=task_vars))
+        # The task's own name: its resolved action is this plugin.
+        result.update(self._execute_module(module_name=self._task.action, module_args=args, task_vars=task_vars))
         return result
