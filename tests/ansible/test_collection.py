@@ -254,3 +254,33 @@ def test_ansible_doc_renders_every_module(name, tmp_path):
     assert done.returncode == 0, done.stderr
     for part in ("OPTIONS", "EXAMPLES:", "RETURN VALUES:", "password", "check_mode"):
         assert part in done.stdout, (name, part)
+
+
+SANITY = "/usr/lib/python3/dist-packages/ansible_test/_util/controller/sanity"
+# These need a virtual environment filled from the network; their checkers
+# run below from Debian's packages instead (ansible-doc: the test above).
+SANITY_NEEDS_NETWORK = ["ansible-doc", "import", "pep8", "pylint", "runtime-metadata", "validate-modules", "yamllint"]
+
+
+def test_collection_passes_the_sanity_checks_that_run_offline(tmp_path):
+    import shutil
+    root = tmp_path / "ansible_collections" / "ormi" / "devices"
+    shutil.copytree(os.path.join(fleet.COLLECTIONS, "ansible_collections", "ormi", "devices"), root)
+    env = fleet.ansible_env(str(tmp_path))
+    env["ANSIBLE_COLLECTIONS_PATH"] = str(tmp_path)
+    skip = [a for t in SANITY_NEEDS_NETWORK for a in ("--skip-test", t)]
+    with open(SANITY + "/pep8/current-ignore.txt") as f:
+        pep8_ignore = ",".join(line.strip() for line in f if line.strip())
+    runs = [
+        ["ansible-test", "sanity", "--python", "3.11"] + skip,
+        ["/usr/bin/python3", SANITY + "/validate-modules/validate.py", "--arg-spec", "--collection",
+         "ansible_collections/ormi/devices", "--collection-version", "1.0.0", "--plugin-type", "module",
+         "-w"] + sorted(str(p.relative_to(root)) for p in (root / "plugins" / "modules").glob("*.py")),
+        ["/usr/bin/python3", "-m", "pycodestyle", "--max-line-length", "160", "--ignore", pep8_ignore, "plugins"],
+        ["yamllint", "-c", SANITY + "/yamllint/config/default.yml", "meta", "galaxy.yml", "playbooks", "examples"],
+    ]
+    env["PYTHONPATH"] = SANITY.replace("controller/sanity", "target/sanity") + ":/usr/lib/python3/dist-packages"
+    for argv in runs:
+        done = subprocess.run(argv, cwd=str(root), env=env, capture_output=True, text=True, timeout=300)
+        assert done.returncode == 0 and "ERROR" not in done.stdout + done.stderr, (argv[:3], done.stdout + done.stderr)
+        assert done.stdout.strip() == "" or argv[0] == "ansible-test", (argv[:3], done.stdout)

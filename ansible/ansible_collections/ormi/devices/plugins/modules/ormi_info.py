@@ -15,7 +15,7 @@ description:
     C(configuration) and C(values) modules as parsed JSON.
   - Changes nothing on the device.
 version_added: 1.0.0
-author: ORMI control software team
+author: ORMI control software team (!UNKNOWN)
 extends_documentation_fragment:
   - ormi.devices.ormi
 options:
@@ -33,6 +33,7 @@ options:
     default: devicebase
 attributes:
   check_mode:
+    description: Runs in check mode, reading the device only, and says whether it would change it.
     support: full
 """
 

@@ -16,7 +16,7 @@ description:
     value already; the channel is read first.
   - In check mode the channel is only read, and the result says whether it would change.
 version_added: 1.0.0
-author: ORMI control software team
+author: ORMI control software team (!UNKNOWN)
 extends_documentation_fragment:
   - ormi.devices.ormi
 options:
@@ -37,6 +37,7 @@ options:
     type: int
 attributes:
   check_mode:
+    description: Runs in check mode, reading the device only, and says whether it would change it.
     support: full
 """
 

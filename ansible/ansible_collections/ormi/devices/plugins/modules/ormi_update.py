@@ -22,7 +22,7 @@ description:
   - The package must lie on the host that runs the module (the controller, or
     the plant PC the task is delegated to).
 version_added: 1.0.0
-author: ORMI control software team
+author: ORMI control software team (!UNKNOWN)
 extends_documentation_fragment:
   - ormi.devices.ormi
 options:
@@ -72,6 +72,7 @@ options:
     default: 1.5
 attributes:
   check_mode:
+    description: Runs in check mode, reading the device only, and says whether it would change it.
     support: full
 """
 

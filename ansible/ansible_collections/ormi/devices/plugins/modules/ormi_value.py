@@ -17,7 +17,7 @@ description:
     value stands. After a change the key is read again to prove it.
   - In check mode the device is only read, and the result says what would change.
 version_added: 1.0.0
-author: ORMI control software team
+author: ORMI control software team (!UNKNOWN)
 extends_documentation_fragment:
   - ormi.devices.ormi
 options:
@@ -46,8 +46,10 @@ options:
     type: raw
 attributes:
   check_mode:
+    description: Runs in check mode, reading the device only, and says whether it would change it.
     support: full
   diff_mode:
+    description: Shows the key's value before and after.
     support: full
 """
 

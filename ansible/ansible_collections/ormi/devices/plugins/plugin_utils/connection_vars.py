@@ -1,6 +1,6 @@
 # -*- coding: utf-8 -*-
 # GNU General Public License v3.0+ (see https://www.gnu.org/licenses/gpl-3.0.txt)
-"""Action plugin of every ormi.devices module: fills the connection options
+"""The action plugin of every ormi.devices module: fills the connection options
 a task leaves out from the device's host variables (ormi_address,
 ormi_password, ...), so that inventories carry them once per device and
 playbooks need not repeat them."""
