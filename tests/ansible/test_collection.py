@@ -182,13 +182,15 @@ def find(value, key):
     return False, None
 
 
-@pytest.mark.parametrize("key, value", [
-    ("location", "Hall 4, rack \"C\""),
-    ("temperature_offset", 1.5),
-    ("dhcp", True),                 # inside the network object
-    ("utc_offset_minutes", 0),
+@pytest.mark.parametrize("key, value, stored", [
+    ("location", "Hall 4, rack \"C\"", "Hall 4, rack \"C\""),
+    ("temperature_offset", 1.5, 1.5),
+    ("dhcp", True, True),                   # inside the network object
+    ("utc_offset_minutes", 0, 0),
+    ("temperature_offset", "-0.75", -0.75),  # a text from a template, for a number
+    ("dhcp", "False", False),               # ... for a boolean
 ])
-def test_ormi_value_changes_a_key_once_then_reports_no_change(one_device, key, value):
+def test_ormi_value_changes_a_key_once_then_reports_no_change(one_device, key, value, stored):
     folder, inventory, device = one_device
     args = {"module": "devicebase", "key": key, "value": value}
     posts = len(device.posts())
@@ -201,8 +203,8 @@ def test_ormi_value_changes_a_key_once_then_reports_no_change(one_device, key, v
 
     status, result = adhoc(folder, inventory, "ormi.devices.ormi_value", args)
     assert status == "CHANGED", result
-    assert result["value"] == value and result["previous"] != value
-    assert device_value(device, key) == value
+    assert result["value"] == stored and result["previous"] == original
+    assert device_value(device, key) == stored and type(device_value(device, key)) is type(stored)
     assert len(device.posts()) == posts + 1
 
     status, result = adhoc(folder, inventory, "ormi.devices.ormi_value", args)
@@ -284,3 +286,16 @@ def test_collection_passes_the_sanity_checks_that_run_offline(tmp_path):
         done = subprocess.run(argv, cwd=str(root), env=env, capture_output=True, text=True, timeout=300)
         assert done.returncode == 0 and "ERROR" not in done.stdout + done.stderr, (argv[:3], done.stdout + done.stderr)
         assert done.stdout.strip() == "" or argv[0] == "ansible-test", (argv[:3], done.stdout)
+
+
+def test_configure_playbook_sets_keys_and_outputs_once(one_device):
+    folder, inventory, device = one_device
+    values = {"ormi_values": [{"key": "location", "value": "Line 7"}, {"key": "reboot", "value": False},
+                              {"key": "temperature_offset", "value": -0.5}],
+              "ormi_outputs": [{"base": "base", "channel": "ao2", "value": 42}]}
+    first = fleet.run_playbook(folder, inventory, values, playbook="ormi.devices.configure")
+    second = fleet.run_playbook(folder, inventory, values, playbook="ormi.devices.configure")
+    assert first[0] == 0 and fleet.recap(first[1])["dev01"]["changed"] == 2, first[1]
+    assert second[0] == 0 and fleet.recap(second[1])["dev01"]["changed"] == 0, second[1]
+    assert (device_value(device, "location"), device_value(device, "temperature_offset")) == ("Line 7", -0.5)
+    assert device.ormi("io", "get", "base", "ao2")["message"] == "42"

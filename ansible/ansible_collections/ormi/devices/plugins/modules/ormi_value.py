@@ -42,7 +42,10 @@ options:
     description:
       - The value the key must hold, as a JSON value (text, number, boolean or null).
       - Compared with its type, so C(1), C("1") and C(true) are three
-        different values. Without it, the key is only read.
+        different values. Templating turns values into texts, so a text given
+        for a key that holds a number or a boolean is read as one when it
+        reads as one (C("-0.5"), C("true")).
+      - Without it, the key is only read.
     type: raw
 attributes:
   check_mode:
@@ -112,6 +115,19 @@ def current(module):
     return value
 
 
+def typed_like(before, wanted):
+    """wanted as the type the device holds, when a template made a text of it."""
+    if not isinstance(wanted, str) or before is None or isinstance(before, str):
+        return wanted
+    if isinstance(before, bool):
+        return {"true": True, "false": False}.get(wanted.strip().lower(), wanted)
+    try:
+        number = json.loads(wanted)
+    except ValueError:
+        return wanted
+    return number if isinstance(number, (int, float)) and not isinstance(number, bool) else wanted
+
+
 def main():
     module = AnsibleModule(
         argument_spec=ormi.connection_spec(
@@ -124,7 +140,7 @@ def main():
     )
     p = module.params
     before = current(module)
-    wanted = p["value"]
+    wanted = typed_like(before, p["value"])
     if wanted is None or ormi.same_value(before, wanted):
         module.exit_json(changed=False, value=before, previous=before)
     if isinstance(wanted, (dict, list)):
