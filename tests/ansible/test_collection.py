@@ -131,12 +131,14 @@ def test_failing_batch_over_max_fail_percentage_stops_the_rollout(tmp_path):
         for index in (3, 4, 5):
             with open(os.path.join(records, "dev%02d.json" % index)) as f:
                 record = json.load(f)
-            assert (record["exit_code"], record["result"]) == (11, "wrong-version")
+            # Written to all the same: the package was uploaded and installed.
+            assert (record["exit_code"], record["result"], record["changed"]) == (11, "wrong-version", True)
             assert devices[index].version() == fleet.OLD_VERSION
         for index in range(7, 21):
             assert devices[index].requests() == [], "dev%02d was touched" % index
             assert not os.path.exists(os.path.join(records, "dev%02d.json" % index))
         assert output.count("PLAY [Roll out an ORMI package in batches]") == 2
+        assert output.count("wrong-version (exit code 11): device came back with version %s" % fleet.OLD_VERSION) == 3
     finally:
         devices.stop()
 
