@@ -301,3 +301,20 @@ def test_configure_playbook_sets_keys_and_outputs_once(one_device):
     assert second[0] == 0 and fleet.recap(second[1])["dev01"]["changed"] == 0, second[1]
     assert (device_value(device, "location"), device_value(device, "temperature_offset")) == ("Line 7", -0.5)
     assert device.ormi("io", "get", "base", "ao2")["message"] == "42"
+
+
+def test_collection_builds_and_installs_from_its_tarball(tmp_path):
+    env = fleet.ansible_env(str(tmp_path))
+    source = os.path.join(fleet.COLLECTIONS, "ansible_collections", "ormi", "devices")
+    subprocess.run(["ansible-galaxy", "collection", "build", "--output-path", str(tmp_path), source],
+                   env=env, check=True, capture_output=True, timeout=120)
+    tarball = tmp_path / "ormi-devices-1.0.0.tar.gz"
+    subprocess.run(["ansible-galaxy", "collection", "install", "-p", str(tmp_path / "installed"), str(tarball)],
+                   env=env, check=True, capture_output=True, timeout=120)
+    env["ANSIBLE_COLLECTIONS_PATH"] = str(tmp_path / "installed")
+    done = subprocess.run(["ansible-doc", "-l", "ormi.devices"], env=env, capture_output=True, text=True, timeout=120)
+    assert sorted(line.split()[0] for line in done.stdout.splitlines()) == [
+        "ormi.devices.ormi_info", "ormi.devices.ormi_io", "ormi.devices.ormi_update", "ormi.devices.ormi_value"]
+    installed = tmp_path / "installed" / "ansible_collections" / "ormi" / "devices"
+    assert (installed / "playbooks" / "rolling_update.yml").is_file()
+    assert (installed / "plugins" / "action" / "ormi_update.py").is_file()
