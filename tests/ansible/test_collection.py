@@ -18,7 +18,7 @@ VAULTED = (1, 2)                   # passwords given as vault texts
 
 def vault(folder, secret_file, text, name):
     done = subprocess.run(["ansible-vault", "encrypt_string", "--vault-password-file", secret_file,
-                           "--name", name, text], env=fleet.ansible_env(folder),
+                           "--stdin-name", name], input=text, env=fleet.ansible_env(folder),
                           capture_output=True, text=True, check=True)
     # "name: !vault |" followed by the indented vault text.
     return "\n".join(line.strip() for line in done.stdout.splitlines()[1:])
@@ -53,7 +53,7 @@ def rollout_vars(state, **more):
     return values
 
 
-# The three runs below build on each other and run in this order.
+# The four tests below share one fleet and build on each other, in this order.
 
 def test_check_mode_reports_what_would_change_and_sends_no_post(rollout):
     code, output, _ = fleet.run_playbook(rollout["folder"], rollout["inventory"], rollout_vars(rollout),
