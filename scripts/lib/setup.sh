@@ -2,7 +2,7 @@
 # is missing and starts/stops the Wine server and Xvfb by process id.
 
 ORMI_PACKAGES="cmake ninja-build g++ googletest libgtest-dev clang libclang-rt-14-dev
- mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
+ mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386
  xvfb xdotool x11-utils imagemagick curl libbz2-dev bzip2"
 
 ormi_install_packages() {
@@ -14,6 +14,11 @@ ormi_install_packages() {
     echo "installing: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo=sudo
+    # wine32 (the x86 tests' loader) comes from the i386 architecture.
+    if [[ " ${missing[*]} " == *":i386 "* ]] &&
+       ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $sudo dpkg --add-architecture i386
+    fi
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
