@@ -138,7 +138,9 @@ TEST_F(UpdateWindow, WholeUpdateWithLoginMethod2)
         std::string text = field(1013);
         if (!text.empty() && (seen.empty() || seen.back() != text))
             seen.push_back(text);
-        if (enabled(1012))
+        // The button is still enabled until the posted command is taken; a
+        // sent WM_GETTEXT is answered before it.
+        if (enabled(1012) && !seen.empty())
             break;
         barShownWhileRunning = barShownWhileRunning && shown(1014);
         Sleep(50);
