@@ -15,7 +15,6 @@
 
 #include <string>
 
-#include "event_window.h"
 #include "sim_server.h"
 
 extern "C" {
@@ -113,15 +112,6 @@ protected:
         ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
         library = LoadLibraryA((directoryOfThisProgram() + "\\ormi_control.dll").c_str());
         ASSERT_NE(nullptr, library);
-        HWND window = nullptr;
-        for (int i = 0; i < 3000 && window == nullptr; ++i) {
-            window = eventWindowOfThisProcess();
-            if (window == nullptr)
-                Sleep(10);
-        }
-        ASSERT_NE(nullptr, window);
-        DWORD_PTR answer = 0;
-        ASSERT_NE(0, SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer));
     }
 
     void TearDown() override
