@@ -49,6 +49,7 @@ struct sim_server {
     sim_options options;
     std::mutex lock;  // guards everything below that is not atomic
     std::string fault;
+    int faultsServed = 0;  // connections so far, while the fault has a number of them
     int outputDelayMs = 0;
     std::map<std::string, std::string> configurations;
     std::vector<std::string> requests;
@@ -549,6 +550,8 @@ void serveConnection(sim_server* server, simnet_handle client) {
         std::lock_guard<std::mutex> hold(server->lock);
         fault = server->fault;
         outputDelay = server->outputDelayMs;
+        if (server->options.faultConnections > 0 && server->faultsServed++ >= server->options.faultConnections)
+            fault.clear();
     }
     if (isFault(fault, "refuse")) {
         simnet_close(client);

@@ -113,6 +113,22 @@ TEST(SimFaults, CrlfJsonLeavesPlainAnswersAlone) {
     sim_stop(server);
 }
 
+TEST(SimFaults, FaultLimitedToTheFirstConnectionsHealsAfterThem) {
+    sim_options options;
+    options.fault = "refuse";
+    options.faultConnections = 2;
+    sim_server* server = sim_start(options);
+    ASSERT_NE(server, nullptr);
+    for (int i = 0; i < 2; ++i) {
+        sim_reply refused = sim_exchange(sim_port(server), loginRequest(), 2000);
+        EXPECT_TRUE(refused.bytes.empty()) << i;
+        EXPECT_TRUE(refused.closedByPeer) << i;
+    }
+    for (int i = 0; i < 2; ++i)
+        EXPECT_NE(sim_exchange(sim_port(server), loginRequest()).bytes.find("LOGIN OK"), std::string::npos) << i;
+    sim_stop(server);
+}
+
 TEST(SimFaults, StopReturnsPromptlyWhileClientsAreHeld) {
     for (const char* fault : {"silent", "keep-open"}) {
         sim_options options;
