@@ -92,6 +92,9 @@ int bind_sendUpdateFileResp();
 // --- net.cpp: telling a device that answers from one that cannot be reached ---
 enum { NET_ANSWERS = 1, NET_UNREACHABLE = 0 };
 int net_probe(const std::string& host, int port, int timeoutSeconds);
+// Sends request and collects the answer until the device closes the
+// connection; 1 with a complete answer that starts "HTTP/", else 0 and "".
+int net_ask(const std::string& host, int port, int timeoutSeconds, const std::string& request, std::string* answer);
 void net_sleep(double seconds);
 double net_now();                         // monotonic seconds
 
@@ -117,7 +120,10 @@ std::string report_size(long long bytes);
 // --- device.cpp: library calls with retries of network failures ---
 // Outcome of one guarded call: done, refused by the device, or unreachable.
 enum { DEVICE_DONE = 0, DEVICE_REFUSED = 1, DEVICE_UNREACHABLE = 2 };
-void device_setup(const cli_options& options, const std::string& host, int port, int timeout);
+// password, options.user and options.loginMethod: the login the library makes
+// (as it reads them from the settings file), asked again after a failed call.
+void device_setup(const cli_options& options, const std::string& password, const std::string& host, int port,
+                  int timeout);
 int device_check(std::string* why);
 int device_getValue(const char* type, const char* module, const char* key, std::string* out);
 int device_setValue(const char* type, const char* module, const char* key, const char* value);

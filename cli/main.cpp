@@ -138,7 +138,7 @@ std::string settingsValue(const std::string& text, const char* section, const ch
 // settings, taken by its rules: a leading "http://" dropped, a port behind
 // the first colon of the address before "ip_port", the leading number after
 // blanks (cut to 16 bits), a time-out below 1 taken as 1.
-int readSettings(const std::string& text, cli_options* o) {
+int readSettings(const std::string& text, cli_options* o, std::string* password) {
     std::string address = settingsValue(text, "IP", "ip_address");
     std::string host = address.compare(0, 7, "http://") == 0 ? address.substr(7) : address;
     std::string port = settingsValue(text, "IP", "ip_port");
@@ -157,6 +157,15 @@ int readSettings(const std::string& text, cli_options* o) {
     o->device = address;
     o->timeout = profile_number(settingsValue(text, "CONTROL", "timeout", 256).c_str(), 1);
     if (o->timeout < 1) o->timeout = 1;
+    // The login the library makes, asked again after a failed call: a missing
+    // text key is the text "no entry" to the library.
+    char value[256];
+    o->user = profile_findInText(text.data(), (int)text.size(), "LOGIN", "username", value, 255) ? value : "no entry";
+    *password = profile_findInText(text.data(), (int)text.size(), "LOGIN", "password", value, 255) ? value : "no entry";
+    o->loginMethod = 1;
+    if (profile_findInText(text.data(), (int)text.size(), "LOGIN", "login_version", value, 256))
+        o->loginMethod = profile_number(value, 1);
+    if (o->loginMethod != 1 && o->loginMethod != 2) return bad("the settings file's login_version is 1 or 2");
     return ORMI_EXIT_OK;
 }
 
@@ -486,7 +495,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::string settingsText;
+    std::string settingsText, password;
     if (!o.settings.empty()) {
         std::vector<char> data;
         if (!readFile(o.settings, &data)) {
@@ -495,10 +504,9 @@ int main(int argc, char** argv) {
         }
         settingsText.assign(data.begin(), data.end());
         // What the library will use, for telling network failures from refusals.
-        int read = readSettings(settingsText, &o);
+        int read = readSettings(settingsText, &o, &password);
         if (read != ORMI_EXIT_OK) return read;
     } else {
-        std::string password;
         int got = obtainPassword(o, &password);
         if (got != ORMI_EXIT_OK) return got;
         if (!o.devicesFile.empty()) {
@@ -526,7 +534,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ormi: %s\n", error.c_str());
         return ORMI_EXIT_FAILED;
     }
-    device_setup(o, o.host, o.port, o.timeout);
+    device_setup(o, password, o.host, o.port, o.timeout);
 
     cli_result result;
     double started = net_now();

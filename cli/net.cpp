@@ -76,6 +76,36 @@ void setBlocking(net_socket s, bool blocking) {
 #endif
 }
 
+// A connected socket within the time-out, or NET_INVALID.
+net_socket connectTo(const std::string& host, int port, int ms) {
+    if (!startup() || port <= 0 || port > 65535) return NET_INVALID;
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) return NET_INVALID;
+    net_socket s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == NET_INVALID) {
+        freeaddrinfo(found);
+        return NET_INVALID;
+    }
+    setBlocking(s, false);
+    int rc = connect(s, found->ai_addr, (int)found->ai_addrlen);
+    freeaddrinfo(found);
+    bool connected = rc == 0;
+    if (!connected && waitFor(s, true, ms) == 1) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        getsockopt(s, SOL_SOCKET, SO_ERROR, (char*)&error, &length);
+        connected = error == 0;
+    }
+    if (!connected) {
+        net_closeSocket(s);
+        return NET_INVALID;
+    }
+    setBlocking(s, true);
+    return s;
+}
+
 }  // namespace
 
 double net_now() {
@@ -90,59 +120,66 @@ void net_sleep(double seconds) {
 // The device answers when it sends the start of an HTTP answer within the
 // time-out; a refused, reset or silent connection counts as unreachable.
 int net_probe(const std::string& host, int port, int timeoutSeconds) {
-    if (!startup() || port <= 0 || port > 65535) return NET_UNREACHABLE;
-    addrinfo hints{}, *found = nullptr;
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) return NET_UNREACHABLE;
-    net_socket s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == NET_INVALID) {
-        freeaddrinfo(found);
-        return NET_UNREACHABLE;
-    }
     int ms = (timeoutSeconds < 1 ? 1 : timeoutSeconds) * 1000;
-    setBlocking(s, false);
-    int rc = connect(s, found->ai_addr, (int)found->ai_addrlen);
-    freeaddrinfo(found);
-    bool connected = rc == 0;
-    if (!connected && waitFor(s, true, ms) == 1) {
-        int error = 0;
-        socklen_t length = sizeof error;
-        getsockopt(s, SOL_SOCKET, SO_ERROR, (char*)&error, &length);
-        connected = error == 0;
-    }
+    net_socket s = connectTo(host, port, ms);
+    if (s == NET_INVALID) return NET_UNREACHABLE;
     int verdict = NET_UNREACHABLE;
-    if (connected) {
-        setBlocking(s, true);
-        std::string request = "GET / HTTP/1.1\nHost: " + host + "\n\n\n";
-        if (send(s, request.data(), (int)request.size(), 0) == (int)request.size()) {
-            char answer[64];
-            int have = 0;
-            double until = net_now() + ms / 1000.0;
-            while (have < 5 && net_now() < until) {
+    std::string request = "GET / HTTP/1.1\nHost: " + host + "\n\n\n";
+    if (send(s, request.data(), (int)request.size(), 0) == (int)request.size()) {
+        char answer[64];
+        int have = 0;
+        double until = net_now() + ms / 1000.0;
+        while (have < 5 && net_now() < until) {
+            if (waitFor(s, false, 50) != 1) continue;
+            int n = recv(s, answer + have, (int)sizeof answer - have, 0);
+            if (n <= 0) break;
+            have += n;
+        }
+        bool httpStart = have >= 5 && std::memcmp(answer, "HTTP/", 5) == 0;
+        if (httpStart) {
+            // A reset after the first bytes is a network fault too.
+            verdict = NET_ANSWERS;
+            char rest[4096];
+            until = net_now() + ms / 1000.0;
+            while (net_now() < until) {
                 if (waitFor(s, false, 50) != 1) continue;
-                int n = recv(s, answer + have, (int)sizeof answer - have, 0);
-                if (n <= 0) break;
-                have += n;
-            }
-            bool httpStart = have >= 5 && std::memcmp(answer, "HTTP/", 5) == 0;
-            if (httpStart) {
-                // A reset after the first bytes is a network fault too.
-                verdict = NET_ANSWERS;
-                char rest[4096];
-                until = net_now() + ms / 1000.0;
-                while (net_now() < until) {
-                    if (waitFor(s, false, 50) != 1) continue;
-                    int n = recv(s, rest, sizeof rest, 0);
-                    if (n == 0) break;
-                    if (n < 0) {
-                        verdict = NET_UNREACHABLE;
-                        break;
-                    }
+                int n = recv(s, rest, sizeof rest, 0);
+                if (n == 0) break;
+                if (n < 0) {
+                    verdict = NET_UNREACHABLE;
+                    break;
                 }
             }
         }
     }
     net_closeSocket(s);
     return verdict;
+}
+
+// Like the library's exchange: the answer counts only once the device has
+// closed the connection in order, within the time-out of each wait.
+int net_ask(const std::string& host, int port, int timeoutSeconds, const std::string& request, std::string* answer) {
+    answer->clear();
+    int ms = (timeoutSeconds < 1 ? 1 : timeoutSeconds) * 1000;
+    net_socket s = connectTo(host, port, ms);
+    if (s == NET_INVALID) return 0;
+    bool complete = false;
+    if (send(s, request.data(), (int)request.size(), 0) == (int)request.size()) {
+        char piece[4096];
+        double until = net_now() + ms / 1000.0;
+        while (net_now() < until) {
+            if (waitFor(s, false, 50) != 1) continue;
+            int n = recv(s, piece, sizeof piece, 0);
+            if (n < 0) break;
+            if (n == 0) {
+                complete = true;
+                break;
+            }
+            answer->append(piece, (std::size_t)n);
+            if (answer->size() > 65536) break;
+        }
+    }
+    net_closeSocket(s);
+    if (!complete || answer->compare(0, 5, "HTTP/") != 0) answer->clear();
+    return !answer->empty();
 }

@@ -81,6 +81,64 @@ TEST_F(CliCommand, NetworkFailuresAreRetriedThenReportedUnreachable) {
     EXPECT_EQ(cli_run(quick({"check", "--device", device(s), "--retries", "0"})).code, ORMI_EXIT_UNREACHABLE);
 }
 
+// A first exchange that fails at once while the device is healthy is a
+// failure on the way, not a refusal: the login question asked again gets
+// "LOGIN OK", so the call is retried and succeeds.
+TEST_F(CliCommand, QuickFailureOfAHealthyDeviceIsRetriedNotCalledARefusal) {
+    struct quickCase { int method; const char* fault; std::vector<std::string> command; const char* printed; } cases[] = {
+        {1, "refuse", {"check"}, "ORMI, Version 2.1.0"},
+        {1, "reset", {"check"}, "ORMI, Version 2.1.0"},
+        {1, "refuse", {"get", "configuration", "devicebase", "package_version"}, "2.1.0\n"},
+        {2, "refuse", {"check"}, "ORMI, Version 2.1.0"},
+        {2, "reset", {"get", "configuration", "devicebase", "package_version"}, "2.1.0\n"},
+    };
+    for (const quickCase& c : cases) {
+        SCOPED_TRACE(std::string(c.fault) + ", login method " + std::to_string(c.method) + ", " + c.command[0]);
+        sim_options options;
+        options.loginMethod = c.method;
+        options.fault = c.fault;
+        options.faultConnections = 1;
+        sim_server* s = startSim(options);
+        ASSERT_NE(s, nullptr);
+        std::vector<std::string> args = c.command;
+        args.insert(args.end(), {"--device", device(s), "--login-method", std::to_string(c.method), "--retries", "1"});
+        cli_outcome run = cli_run(quick(args));
+        EXPECT_EQ(run.code, ORMI_EXIT_OK) << run.output;
+        EXPECT_NE(run.output.find("login: failed although the device takes the login, retry 1 of 1"), std::string::npos)
+            << run.output;
+        EXPECT_NE(run.output.find(c.printed), std::string::npos) << run.output;
+    }
+}
+
+// A wrong password is the device's own answer to the login: told at once,
+// never retried, under both login methods.
+TEST_F(CliCommand, WrongPasswordIsLoginRefusedAtOnce) {
+    struct refusedCase { int method; std::size_t connections; } cases[] = {{1, 2}, {2, 4}};
+    cli_setEnv("ORMI_PASSWORD", "wrong");
+    for (const refusedCase& c : cases) {
+        SCOPED_TRACE("login method " + std::to_string(c.method));
+        sim_options options;
+        options.loginMethod = c.method;
+        sim_server* s = startSim(options);
+        ASSERT_NE(s, nullptr);
+        for (const char* command : {"check", "get"}) {
+            std::size_t before = sim_connectionCount(s);
+            std::vector<std::string> args = {command};
+            if (std::string(command) == "get") args.insert(args.end(), {"configuration", "devicebase"});
+            args.insert(args.end(), {"--device", device(s), "--login-method", std::to_string(c.method), "--retries", "3",
+                                     "--retry-pause", "5"});
+            auto started = std::chrono::steady_clock::now();
+            cli_outcome run = cli_run(quick(args));
+            double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            EXPECT_EQ(run.code, ORMI_EXIT_LOGIN) << run.output;
+            EXPECT_NE(run.output.find("the device refused the login"), std::string::npos) << run.output;
+            EXPECT_EQ(run.output.find("retry"), std::string::npos) << run.output;
+            EXPECT_LT(seconds, 5.0) << "no pause before a retry";
+            EXPECT_EQ(sim_connectionCount(s) - before, c.connections) << "the library's login and the same login asked again";
+        }
+    }
+}
+
 TEST_F(CliCommand, UploadInstallationAndRebootFailuresHaveTheirExitCodes) {
     sim_options slowAnswer;
     slowAnswer.answerDelayMs = 4000;
