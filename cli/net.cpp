@@ -1,6 +1,6 @@
-// Telling a device that answers from one that cannot be reached: after a
-// failed library call, one plain request to the device's web server shows
-// whether the network failed (retry) or the device said no (do not retry).
+// Asking the device directly, beside the library: whether its web server
+// answers at all (net_probe), and the whole answer to one request
+// (net_ask), with which a failed library call is told from a refusal.
 #include "cli.h"
 
 #include <chrono>

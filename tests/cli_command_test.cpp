@@ -294,6 +294,12 @@ TEST_F(CliCommand, SettingsFileIsReadByTheLibrarysRules) {
     cli_outcome portless = cli_run({"check", "--settings", path("ormi_control.ini")});
     EXPECT_EQ(portless.code, ORMI_EXIT_USAGE) << portless.output;
     EXPECT_NE(portless.output.find("the settings file has no usable port"), std::string::npos) << portless.output;
+    // A login method the library does not have: it would send nothing, and no device could refuse it.
+    cli_writeFile(path("ormi_control.ini"),
+                  "[IP]\nip_address=127.0.0.1:" + port + "\n[LOGIN]\npassword=secret\nlogin_version=3\n");
+    cli_outcome method = cli_run({"check", "--settings", path("ormi_control.ini")});
+    EXPECT_EQ(method.code, ORMI_EXIT_USAGE) << method.output;
+    EXPECT_NE(method.output.find("login_version is 1 or 2"), std::string::npos) << method.output;
 }
 
 TEST_F(CliCommand, EveryCommandHasHelp) {
