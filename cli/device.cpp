@@ -1,11 +1,13 @@
 // Library calls with retries: a call that fails is followed by the login
-// question, asked of the device by this program itself; a device that
-// refuses that login is not asked again, a network failure (or a failure
-// on our side while the device takes the login) is retried --retries times
-// after a pause.
+// question (and a read by the read), asked of the device by this program
+// itself; a device that refuses them is not asked again, a network failure
+// (or a failure on our side while the device answers) is retried --retries
+// times after a pause.
 #include "cli.h"
+#include "json.h"
 #include "md5.h"
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -34,28 +36,63 @@ std::string loginRequest(const char* type, const char* hash) {
            "&type=" + type + "&module=login HTTP/1.1\nHost: " + host + "\n\n\n";
 }
 
+// The hash the library would send now, in hash: under method 2 with a TAN
+// of our own. LOGIN_REFUSED when the device answered the TAN request with
+// nothing to log in with: the library sends nothing more then either.
+int freshHash(char* hash) {
+    md5_hexString(password.c_str(), hash);
+    if (settings.loginMethod != 2) return LOGIN_ACCEPTED;
+    std::string answer;
+    if (!net_ask(host, port, timeout, loginRequest("single_id", hash), &answer)) return LOGIN_NO_ANSWER;
+    std::string tan = bodyOf(answer);
+    if (tan.empty() || password.size() + tan.size() > 1023) return LOGIN_REFUSED;
+    md5_hexString((password + tan).c_str(), hash);
+    return LOGIN_ACCEPTED;
+}
+
 // The library's login, hash and answer alike, with the device's answer
 // seen here: only a complete answer counts, as it does for the library.
 int askLogin() {
     char hash[33];
-    md5_hexString(password.c_str(), hash);
+    int got = freshHash(hash);
+    if (got != LOGIN_ACCEPTED) return got;
     std::string answer;
-    if (settings.loginMethod == 2) {
-        if (!net_ask(host, port, timeout, loginRequest("single_id", hash), &answer)) return LOGIN_NO_ANSWER;
-        std::string tan = bodyOf(answer);
-        // The library has no hash to log in with then, and sends nothing more.
-        if (tan.empty() || password.size() + tan.size() > 1023) return LOGIN_REFUSED;
-        md5_hexString((password + tan).c_str(), hash);
-    }
     if (!net_ask(host, port, timeout, loginRequest("login", hash), &answer)) return LOGIN_NO_ANSWER;
     return answer.find("LOGIN OK") != std::string::npos ? LOGIN_ACCEPTED : LOGIN_REFUSED;
 }
 
-// isLogin: the call is the login itself, which the device has just been
-// asked again. For a get or set the library gives no answer text, so a
-// device that takes the login and a call that failed at once are taken
-// for a refusal of that request.
-int guarded(const char* what, bool isLogin, const std::function<bool()>& call) {
+// The library's read asked again: LOGIN_ACCEPTED when the device's answer is
+// one the library takes (a body; with a key, a JSON object whose value fits
+// 255 characters), LOGIN_REFUSED when it answered with anything else.
+int askRead(const char* type, const char* module, const char* key) {
+    char hash[33];
+    int got = freshHash(hash);
+    if (got != LOGIN_ACCEPTED) return got;
+    std::string answer;
+    std::string request = std::string("GET /cgi-bin/getParamFromServer.cgi?username=") + settings.user + "&password=" +
+                          hash + "&type=" + type + "&module=" + module + " HTTP/1.1\nHost: " + host + "\n\n\n";
+    if (!net_ask(host, port, timeout, request, &answer)) return LOGIN_NO_ANSWER;
+    // What the library keeps of an answer: a text of at most 4095 characters.
+    std::string text = answer.substr(0, 4095).c_str();
+    if (!*key) return bodyOf(text).empty() ? LOGIN_REFUSED : LOGIN_ACCEPTED;
+    std::size_t object = text.find('{');
+    if (object == std::string::npos) return LOGIN_REFUSED;
+    static char picked[JSON_VALUE_SIZE];
+    int whole = 0;
+    float decimal = 0;
+    picked[0] = 0;
+    json_getValue(text.c_str() + object, (int)(text.size() - object), key, picked, sizeof picked, &whole, &decimal);
+    return std::strlen(picked) < 256 ? LOGIN_ACCEPTED : LOGIN_REFUSED;
+}
+
+// After a failed call the login is asked again: refused by the device, the
+// call is not made again. Taken, the login call was a failure on the way or
+// on our side; a read is asked again too and the device's answer to it
+// decides. For a write the library gives no answer text, so a write that
+// failed at once while the device takes the login is taken for a refusal.
+enum { CALL_LOGIN, CALL_READ, CALL_WRITE };
+int guarded(const char* what, int kind, const std::function<bool()>& call,
+            const std::function<int()>& askAgain = nullptr) {
     for (int attempt = 0;; ++attempt) {
         double started = net_now();
         if (call()) return DEVICE_DONE;
@@ -63,7 +100,8 @@ int guarded(const char* what, bool isLogin, const std::function<bool()>& call) {
         bool timedOut = net_now() - started >= 0.9 * timeout;
         lastLogin = askLogin();
         if (lastLogin == LOGIN_REFUSED) return DEVICE_REFUSED;
-        if (lastLogin == LOGIN_ACCEPTED && !isLogin && !timedOut) return DEVICE_REFUSED;
+        if (lastLogin == LOGIN_ACCEPTED && kind == CALL_READ && askAgain() == LOGIN_REFUSED) return DEVICE_REFUSED;
+        if (lastLogin == LOGIN_ACCEPTED && kind == CALL_WRITE && !timedOut) return DEVICE_REFUSED;
         if (attempt >= settings.retries) return DEVICE_UNREACHABLE;
         char text[200];
         std::snprintf(text, sizeof text, "%s: %s, retry %d of %d in %.1f s", what,
@@ -88,7 +126,7 @@ void device_setup(const cli_options& options, const std::string& loginPassword, 
 const std::string& device_label() { return settings.device; }
 
 int device_check(std::string* why) {
-    int outcome = guarded("login", true, [] { return bind_checkConnection() == 1; });
+    int outcome = guarded("login", CALL_LOGIN, [] { return bind_checkConnection() == 1; });
     if (why) {
         if (outcome == DEVICE_REFUSED) *why = "the device refused the login (user, password or login method)";
         if (outcome == DEVICE_UNREACHABLE)
@@ -100,14 +138,17 @@ int device_check(std::string* why) {
 }
 
 int device_getValue(const char* type, const char* module, const char* key, std::string* out) {
-    return guarded("read", false, [&] {
-        const char* text = bind_getValue(type, module, key);
-        if (!text) return false;
-        *out = text;   // the library's buffer lasts only until its next call
-        return true;
-    });
+    return guarded(
+        "read", CALL_READ,
+        [&] {
+            const char* text = bind_getValue(type, module, key);
+            if (!text) return false;
+            *out = text;   // the library's buffer lasts only until its next call
+            return true;
+        },
+        [&] { return askRead(type, module, key); });
 }
 
 int device_setValue(const char* type, const char* module, const char* key, const char* value) {
-    return guarded("write", false, [&] { return bind_setValue(type, module, key, value) == 1; });
+    return guarded("write", CALL_WRITE, [&] { return bind_setValue(type, module, key, value) == 1; });
 }

@@ -550,8 +550,10 @@ void serveConnection(sim_server* server, simnet_handle client) {
         std::lock_guard<std::mutex> hold(server->lock);
         fault = server->fault;
         outputDelay = server->outputDelayMs;
-        if (server->options.faultConnections > 0 && server->faultsServed++ >= server->options.faultConnections)
-            fault.clear();
+        if (server->options.faultConnections > 0) {
+            int n = server->faultsServed++ - server->options.faultSkip;
+            if (n < 0 || n >= server->options.faultConnections) fault.clear();
+        }
     }
     if (isFault(fault, "refuse")) {
         simnet_close(client);

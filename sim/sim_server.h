@@ -17,7 +17,8 @@ struct sim_options {
   std::string storeDir;             // where uploads are stored; empty: in memory only
   int answerDelayMs = 0;            // upload answer delay
   std::string fault;                // "" or one fault name
-  int faultConnections = 0;         // >0: the fault only for this many first connections, healthy after
+  int faultConnections = 0;         // >0: the fault only for this many connections, healthy after them
+  int faultSkip = 0;                // with faultConnections: healthy connections before the faulty ones
   std::string logDir;               // one file per raw request; empty: none
   std::string bindAddress = "127.0.0.1";
   int port = 0;                     // 0: a free port

@@ -85,29 +85,57 @@ TEST_F(CliCommand, NetworkFailuresAreRetriedThenReportedUnreachable) {
 // failure on the way, not a refusal: the login question asked again gets
 // "LOGIN OK", so the call is retried and succeeds.
 TEST_F(CliCommand, QuickFailureOfAHealthyDeviceIsRetriedNotCalledARefusal) {
-    struct quickCase { int method; const char* fault; std::vector<std::string> command; const char* printed; } cases[] = {
-        {1, "refuse", {"check"}, "ORMI, Version 2.1.0"},
-        {1, "reset", {"check"}, "ORMI, Version 2.1.0"},
-        {1, "refuse", {"get", "configuration", "devicebase", "package_version"}, "2.1.0\n"},
-        {2, "refuse", {"check"}, "ORMI, Version 2.1.0"},
-        {2, "reset", {"get", "configuration", "devicebase", "package_version"}, "2.1.0\n"},
+    // skip: the connections before the one that fails (under method 2 a call makes two).
+    struct quickCase {
+        int method;
+        const char* fault;
+        int skip;
+        std::vector<std::string> command;
+        const char* says;
+        const char* printed;
+    } cases[] = {
+        {1, "refuse", 0, {"check"}, "login: failed", "ORMI, Version 2.1.0"},
+        {1, "reset", 0, {"check"}, "login: failed", "ORMI, Version 2.1.0"},
+        {1, "refuse", 0, {"get", "configuration", "devicebase", "package_version"}, "login: failed", "2.1.0\n"},
+        {2, "refuse", 0, {"check"}, "login: failed", "ORMI, Version 2.1.0"},
+        {2, "reset", 0, {"get", "configuration", "devicebase", "package_version"}, "login: failed", "2.1.0\n"},
+        // The read itself fails at once: asked again, the device gives its value.
+        {1, "refuse", 1, {"get", "configuration", "devicebase", "package_version"}, "read: failed", "2.1.0\n"},
+        {2, "refuse", 3, {"get", "configuration", "devicebase"}, "read: failed", "\"package_version\""},
     };
     for (const quickCase& c : cases) {
-        SCOPED_TRACE(std::string(c.fault) + ", login method " + std::to_string(c.method) + ", " + c.command[0]);
+        SCOPED_TRACE(std::string(c.fault) + " after " + std::to_string(c.skip) + ", login method " +
+                     std::to_string(c.method) + ", " + c.command[0]);
         sim_options options;
         options.loginMethod = c.method;
         options.fault = c.fault;
         options.faultConnections = 1;
+        options.faultSkip = c.skip;
         sim_server* s = startSim(options);
         ASSERT_NE(s, nullptr);
         std::vector<std::string> args = c.command;
         args.insert(args.end(), {"--device", device(s), "--login-method", std::to_string(c.method), "--retries", "1"});
         cli_outcome run = cli_run(quick(args));
         EXPECT_EQ(run.code, ORMI_EXIT_OK) << run.output;
-        EXPECT_NE(run.output.find("login: failed although the device takes the login, retry 1 of 1"), std::string::npos)
+        EXPECT_NE(run.output.find(std::string(c.says) + " although the device takes the login, retry 1 of 1"),
+                  std::string::npos)
             << run.output;
         EXPECT_NE(run.output.find(c.printed), std::string::npos) << run.output;
     }
+}
+
+// A read the device answers with nothing the library takes is the device's
+// refusal: told at once, not retried.
+TEST_F(CliCommand, ReadAnsweredWithoutABodyIsRefusedAtOnce) {
+    sim_server* s = startSim(sim_options());
+    ASSERT_NE(s, nullptr);
+    sim_setOverride(s, "type=configuration&module=devicebase", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+    std::size_t before = sim_connectionCount(s);
+    cli_outcome run = cli_run(quick({"get", "configuration", "devicebase", "--device", device(s), "--retries", "3"}));
+    EXPECT_EQ(run.code, ORMI_EXIT_FAILED) << run.output;
+    EXPECT_NE(run.output.find("the device refused the request"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("retry"), std::string::npos) << run.output;
+    EXPECT_EQ(sim_connectionCount(s) - before, 4u) << "login, read, the login and the read asked again";
 }
 
 // A wrong password is the device's own answer to the login: told at once,
