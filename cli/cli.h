@@ -127,6 +127,8 @@ void device_setup(const cli_options& options, const std::string& password, const
 int device_check(std::string* why);
 int device_getValue(const char* type, const char* module, const char* key, std::string* out);
 int device_setValue(const char* type, const char* module, const char* key, const char* value);
+int device_getIO(const char* base, const char* channel, int* value);
+int device_setIO(const char* base, const char* channel, int value);
 const std::string& device_label();
 
 // --- edit.cpp ---

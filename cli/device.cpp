@@ -61,6 +61,22 @@ int askLogin() {
     return answer.find("LOGIN OK") != std::string::npos ? LOGIN_ACCEPTED : LOGIN_REFUSED;
 }
 
+// The library's channel read asked again: taken when the answer holds "OK"
+// and a body, as the library wants it.
+int askChannel(const char* base, const char* channel) {
+    char hash[33];
+    int got = freshHash(hash);
+    if (got != LOGIN_ACCEPTED) return got;
+    bool output = std::strstr(channel, "do") || std::strstr(channel, "ao");
+    std::string request = std::string("GET /cgi-bin/getParamFromServer.cgi?username=") + settings.user + "&password=" +
+                          hash + "&type=singlevalue&module=" + base + "/" + channel + (output ? "/output" : "/input") +
+                          " HTTP/1.1\nHost: " + host + "\n\n\n";
+    std::string answer;
+    if (!net_ask(host, port, timeout, request, &answer)) return LOGIN_NO_ANSWER;
+    std::string text = answer.substr(0, 4095).c_str();
+    return text.find("OK") != std::string::npos && !bodyOf(text).empty() ? LOGIN_ACCEPTED : LOGIN_REFUSED;
+}
+
 // The library's read asked again: LOGIN_ACCEPTED when the device's answer is
 // one the library takes (a body; with a key, a JSON object whose value fits
 // 255 characters), LOGIN_REFUSED when it answered with anything else.
@@ -151,4 +167,25 @@ int device_getValue(const char* type, const char* module, const char* key, std::
 
 int device_setValue(const char* type, const char* module, const char* key, const char* value) {
     return guarded("write", CALL_WRITE, [&] { return bind_setValue(type, module, key, value) == 1; });
+}
+
+int device_getIO(const char* base, const char* channel, int* value) {
+    return guarded(
+        "read", CALL_READ,
+        [&] {
+            // The library appends "/input" or "/output" to the channel text, in a copy.
+            char text[256 + 16];
+            std::snprintf(text, sizeof text, "%s", channel);
+            *value = bind_getIO(base, text);
+            return *value != -1;
+        },
+        [&] { return askChannel(base, channel); });
+}
+
+int device_setIO(const char* base, const char* channel, int value) {
+    return guarded("write", CALL_WRITE, [&] {
+        char text[256 + 16];
+        std::snprintf(text, sizeof text, "%s", channel);
+        return bind_setIO(base, text, value) == 1;
+    });
 }

@@ -418,28 +418,16 @@ int runSet(const cli_options& o, const std::string& value, cli_result* r) {
 }
 
 int runIo(const cli_options& o, cli_result* r, std::string* value) {
-    // The library appends "/input" or "/output" to the channel text.
-    char channel[256 + 16];
     if (o.args[1].size() > 255) return finish(r, ORMI_EXIT_USAGE, "channel name too long");
     int setTo = 0;
     if (o.command == "io-set" && !parseInt(o.args[2], INT_MIN, INT_MAX, &setTo)) return finish(r, ORMI_EXIT_USAGE, "the value is a whole number");
-    for (int attempt = 0;; ++attempt) {
-        std::snprintf(channel, sizeof channel, "%s", o.args[1].c_str());
-        bool done;
-        double started = net_now();
-        if (o.command == "io-get") {
-            int got = bind_getIO(o.args[0].c_str(), channel);
-            done = got != -1;
-            *value = std::to_string(got);
-        } else {
-            done = bind_setIO(o.args[0].c_str(), channel, setTo) == 1;
-        }
-        if (done) return finish(r, ORMI_EXIT_OK, o.command == "io-set" ? "set" : "");
-        if (net_now() - started < 0.9 * o.timeout && net_probe(o.host, o.port, o.timeout) == NET_ANSWERS)
-            return finish(r, ORMI_EXIT_FAILED, "the device refused the channel or gave no usable answer");
-        if (attempt >= o.retries) return finish(r, ORMI_EXIT_UNREACHABLE, "the device cannot be reached");
-        net_sleep(o.retryPause);
-    }
+    int got = 0;
+    int outcome = o.command == "io-get" ? device_getIO(o.args[0].c_str(), o.args[1].c_str(), &got)
+                                        : device_setIO(o.args[0].c_str(), o.args[1].c_str(), setTo);
+    if (outcome == DEVICE_REFUSED) return finish(r, ORMI_EXIT_FAILED, "the device refused the channel or gave no usable answer");
+    if (outcome == DEVICE_UNREACHABLE) return finish(r, ORMI_EXIT_UNREACHABLE, "the device cannot be reached");
+    if (o.command == "io-get") *value = std::to_string(got);
+    return finish(r, ORMI_EXIT_OK, o.command == "io-set" ? "set" : "");
 }
 
 }  // namespace

@@ -102,6 +102,7 @@ TEST_F(CliCommand, QuickFailureOfAHealthyDeviceIsRetriedNotCalledARefusal) {
         // The read itself fails at once: asked again, the device gives its value.
         {1, "refuse", 1, {"get", "configuration", "devicebase", "package_version"}, "read: failed", "2.1.0\n"},
         {2, "refuse", 3, {"get", "configuration", "devicebase"}, "read: failed", "\"package_version\""},
+        {1, "refuse", 1, {"io", "get", "station", "do1"}, "read: failed", "\n0\n"},
     };
     for (const quickCase& c : cases) {
         SCOPED_TRACE(std::string(c.fault) + " after " + std::to_string(c.skip) + ", login method " +
