@@ -25,20 +25,49 @@ double bench_growth(const std::vector<double>& sizes, const std::vector<double>&
 // device. grewIntervals receives how many intervals grew.
 bool bench_grows(const std::vector<long long>& samplesKb, long long toleranceKb, int* grewIntervals);
 
+// ---- confidence of a ratio (bench_stats.cpp)
+
+// A two-sided confidence interval; empty (high < low) when none could be given.
+struct bench_interval {
+  double low = 0;
+  double high = -1;
+};
+
+const double kBenchConfidence = 0.95;
+const int kBenchResamples = 2000;
+// Fixed, so that the same samples always give the same interval.
+const unsigned kBenchSeed = 20261210u;
+
+// Percentile bootstrap of median(a) / median(b). a[i] and b[i] were taken in
+// the same round; rounds are resampled in blocks of `block` consecutive ones,
+// so that a spell of load on the machine (which lasts longer than a round)
+// widens the interval instead of hiding in it. a and b must be equally long.
+bench_interval bench_pairedInterval(const std::vector<double>& a, const std::vector<double>& b, int block,
+                                    double confidence = kBenchConfidence, int resamples = kBenchResamples,
+                                    unsigned seed = kBenchSeed);
+// The same for samples taken apart, each resampled on its own; the ratio is
+// scaled by factor (e.g. to turn times into times per byte).
+bench_interval bench_independentInterval(const std::vector<double>& a, const std::vector<double>& b, double factor,
+                                         double confidence = kBenchConfidence, int resamples = kBenchResamples,
+                                         unsigned seed = kBenchSeed);
+
 // ---- measured rows and the report (bench_report.cpp)
 
-enum bench_verdict { BENCH_PASS, BENCH_FAIL, BENCH_NOT_MEASURED };
+// BENCH_NOISE: the interval holds the target, so the machine's noise could
+// put the true ratio on either side of it.
+enum bench_verdict { BENCH_PASS, BENCH_MISS, BENCH_NOISE, BENCH_NOT_MEASURED };
 
 struct bench_row {
   std::string group;      // "call", "upload", "curl", "memory"
   std::string name;       // what was measured
-  int samples = 0;
+  int samples = 0;         // paired rounds for calls and uploads
   int failures = 0;       // calls that did not give the expected result
   double median = 0;      // ms for calls, s for uploads
   double p99 = 0;
   double floorMedian = 0; // the same request bytes over a blocking socket
   double floorP99 = 0;
   double ratio = 0;       // median over floorMedian (or over the peer)
+  bench_interval interval; // of the ratio; empty: the ratio alone decides
   double limit = 0;       // the target the ratio must not exceed
   double mbPerSecond = 0; // uploads
   double floorMbPerSecond = 0;
@@ -53,8 +82,14 @@ struct bench_report {
   std::vector<bench_row> rows;
 };
 
-// ratio <= limit and no failures: pass; no samples: not measured.
+// No samples: not measured; failed calls: miss. Otherwise from the interval
+// (or, without one, the ratio itself): miss when it lies wholly above the
+// limit, pass when wholly at or below it, within noise when it holds it.
 bench_verdict bench_judge(const bench_row& row);
+bench_verdict bench_decide(const bench_interval& interval, double limit);
+// How many rounds to take next: step more (capped at bound) while the
+// verdict is within noise, 0 once it is decided or the bound is reached.
+int bench_moreRounds(bench_verdict verdict, int taken, int step, int bound);
 const char* bench_verdictText(bench_verdict verdict);
 // One table row per measurement; the header only when asked (so that the
 // rows of several platforms form one table).

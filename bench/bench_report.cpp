@@ -2,18 +2,37 @@
 // joined under one header) and the raw figures as JSON.
 #include "bench.h"
 
+#include <algorithm>
 #include <cstdio>
+
+bench_verdict bench_decide(const bench_interval& interval, double limit) {
+  if (interval.high < interval.low) return BENCH_NOT_MEASURED;
+  if (interval.high <= limit) return BENCH_PASS;
+  if (interval.low > limit) return BENCH_MISS;
+  return BENCH_NOISE;
+}
 
 bench_verdict bench_judge(const bench_row& row) {
   if (row.samples <= 0) return BENCH_NOT_MEASURED;
-  if (row.failures > 0) return BENCH_FAIL;
-  return row.ratio <= row.limit ? BENCH_PASS : BENCH_FAIL;
+  if (row.failures > 0) return BENCH_MISS;
+  if (row.interval.high < row.interval.low) {
+    bench_interval point;
+    point.low = point.high = row.ratio;
+    return bench_decide(point, row.limit);
+  }
+  return bench_decide(row.interval, row.limit);
+}
+
+int bench_moreRounds(bench_verdict verdict, int taken, int step, int bound) {
+  if (verdict != BENCH_NOISE || taken >= bound || step < 1) return 0;
+  return std::min(step, bound - taken);
 }
 
 const char* bench_verdictText(bench_verdict verdict) {
   switch (verdict) {
     case BENCH_PASS: return "pass";
-    case BENCH_FAIL: return "FAIL";
+    case BENCH_MISS: return "miss";
+    case BENCH_NOISE: return "within noise";
     default: return "n/a";
   }
 }
@@ -39,9 +58,9 @@ std::string bench_table(const bench_report& report, bool header) {
   std::string out;
   if (header) {
     out +=
-        "| platform | measurement | n | median | p99 | floor median | floor p99 | ratio | target | "
+        "| platform | measurement | n | median | p99 | floor median | floor p99 | ratio | 95% interval | target | "
         "MB/s (floor) | result | note |\n"
-        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---|---|\n";
+        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---|\n";
   }
   for (const bench_row& row : report.rows) {
     const char* f = bench_valueFormat(row.unit);
@@ -59,6 +78,10 @@ std::string bench_table(const bench_report& report, bool header) {
     out += " | ";
     out += measured && (row.floorMedian > 0 || row.ratio > 0) ? bench_number(row.ratio, "%.2f") + "x" : "-";
     out += " | ";
+    out += measured && row.interval.high >= row.interval.low
+               ? bench_number(row.interval.low, "%.2f") + "-" + bench_number(row.interval.high, "%.2f") + "x"
+               : "-";
+    out += " | ";
     out += row.limit > 0 ? "<= " + bench_number(row.limit, "%.2f") + "x" : "-";
     out += " | ";
     out += row.mbPerSecond > 0 ? bench_number(row.mbPerSecond, "%.0f") + " (" +
@@ -66,9 +89,9 @@ std::string bench_table(const bench_report& report, bool header) {
                                : "-";
     out += " | ";
     out += bench_verdictText(row.verdict);
-    if (row.verdict == BENCH_FAIL && row.failures > 0)
+    if (row.verdict == BENCH_MISS && row.failures > 0)
       out += ", " + std::to_string(row.failures) + " failed calls";
-    else if (row.verdict == BENCH_FAIL && row.limit > 0)
+    else if (row.verdict == BENCH_MISS && row.limit > 0)
       out += " by " + bench_number(row.ratio / row.limit, "%.2f") + "x";
     out += " | " + row.note + " |\n";
   }
@@ -106,6 +129,8 @@ std::string bench_json(const bench_report& report) {
            ", \"floor_median\": " + bench_number(r.floorMedian, "%.6f") +
            ", \"floor_p99\": " + bench_number(r.floorP99, "%.6f") +
            ", \"ratio\": " + bench_number(r.ratio, "%.4f") +
+           ", \"interval_low\": " + bench_number(r.interval.low, "%.4f") +
+           ", \"interval_high\": " + bench_number(r.interval.high, "%.4f") +
            ", \"limit\": " + bench_number(r.limit, "%.4f") +
            ", \"mb_per_s\": " + bench_number(r.mbPerSecond, "%.3f") +
            ", \"floor_mb_per_s\": " + bench_number(r.floorMbPerSecond, "%.3f") +

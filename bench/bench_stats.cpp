@@ -1,9 +1,10 @@
-// Statistics over timings: percentiles, ratios and the growth of upload time
-// with size.
+// Statistics over timings: percentiles, ratios, the growth of upload time
+// with size, and bootstrap intervals of a ratio of medians.
 #include "bench.h"
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 
 double bench_percentile(std::vector<double> samples, double p) {
   if (samples.empty()) return 0;
@@ -41,4 +42,72 @@ bool bench_grows(const std::vector<long long>& samplesKb, long long toleranceKb,
   if (samplesKb.size() < 2) return false;
   int intervals = static_cast<int>(samplesKb.size()) - 1;
   return samplesKb.back() - samplesKb.front() > toleranceKb && grew * 2 > intervals;
+}
+
+namespace {
+
+// The median of values, which it reorders; as bench_median.
+double bench_medianInPlace(std::vector<double>& values) {
+  std::size_t n = values.size();
+  if (n == 0) return 0;
+  auto middle = values.begin() + static_cast<std::ptrdiff_t>(n / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  double upper = *middle;
+  if (n % 2) return upper;
+  return (*std::max_element(values.begin(), middle) + upper) / 2;
+}
+
+// The interval's ends from the resampled statistics (nearest rank).
+bench_interval bench_percentileInterval(std::vector<double>& statistics, double confidence) {
+  bench_interval interval;
+  if (statistics.empty()) return interval;
+  double tail = (1 - confidence) / 2 * 100;
+  interval.low = bench_percentile(statistics, tail);
+  interval.high = bench_percentile(statistics, 100 - tail);
+  return interval;
+}
+
+// The index below n from the generator's raw output: the same on every
+// platform (the standard's distributions are not).
+std::size_t bench_draw(std::mt19937& random, std::size_t n) { return static_cast<std::size_t>(random() % n); }
+
+}  // namespace
+
+bench_interval bench_pairedInterval(const std::vector<double>& a, const std::vector<double>& b, int block,
+                                    double confidence, int resamples, unsigned seed) {
+  if (a.empty() || a.size() != b.size() || block < 1 || resamples < 1) return bench_interval();
+  const std::size_t n = a.size(), size = static_cast<std::size_t>(block);
+  const std::size_t blocks = (n + size - 1) / size;
+  std::mt19937 random(seed);
+  std::vector<double> statistics, x, y;
+  statistics.reserve(static_cast<std::size_t>(resamples));
+  for (int r = 0; r < resamples; ++r) {
+    x.clear();
+    y.clear();
+    for (std::size_t k = 0; k < blocks; ++k) {
+      std::size_t first = bench_draw(random, blocks) * size;
+      for (std::size_t i = first; i < std::min(first + size, n); ++i) {
+        x.push_back(a[i]);
+        y.push_back(b[i]);
+      }
+    }
+    double below = bench_medianInPlace(y);
+    if (below > 0) statistics.push_back(bench_medianInPlace(x) / below);
+  }
+  return bench_percentileInterval(statistics, confidence);
+}
+
+bench_interval bench_independentInterval(const std::vector<double>& a, const std::vector<double>& b, double factor,
+                                         double confidence, int resamples, unsigned seed) {
+  if (a.empty() || b.empty() || resamples < 1) return bench_interval();
+  std::mt19937 random(seed);
+  std::vector<double> statistics, x(a.size()), y(b.size());
+  statistics.reserve(static_cast<std::size_t>(resamples));
+  for (int r = 0; r < resamples; ++r) {
+    for (double& v : x) v = a[bench_draw(random, a.size())];
+    for (double& v : y) v = b[bench_draw(random, b.size())];
+    double below = bench_medianInPlace(y);
+    if (below > 0) statistics.push_back(factor * bench_medianInPlace(x) / below);
+  }
+  return bench_percentileInterval(statistics, confidence);
 }

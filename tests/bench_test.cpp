@@ -1,5 +1,5 @@
-// The benchmark's own parts: percentiles and growth, the verdicts and the
-// report, and the floor client, which must put exactly the captured bytes on
+// The benchmark's own parts: percentiles and growth, the confidence
+// intervals and the verdicts drawn from them, the report, and the floor client, which must put exactly the captured bytes on
 // the wire and read the whole answer.
 #include "bench.h"
 #include "sim_client.h"
@@ -75,23 +75,180 @@ TEST(BenchStats, GrowthOfResidentMemoryCountsAsALeakOnlyWhenSteadyAndBeyondToler
   }
 }
 
-TEST(BenchReport, VerdictNeedsSamplesNoFailuresAndARatioWithinTheLimit) {
+bench_interval interval(double low, double high) {
+  bench_interval i;
+  i.low = low;
+  i.high = high;
+  return i;
+}
+
+// Rounds of a call and its floor: the floor about 1 ms, the call ratio times
+// that, each with its own jitter of up to +-jitter; fixed by the seed.
+void pairedRounds(int rounds, double ratio, double jitter, unsigned seed, std::vector<double>* call,
+                  std::vector<double>* floor) {
+  std::mt19937 random(seed);
+  auto noise = [&] { return 1 + jitter * (2.0 * random() / 4294967295.0 - 1); };
+  for (int i = 0; i < rounds; ++i) {
+    double base = 1.0 * noise();
+    floor->push_back(base);
+    call->push_back(ratio * base * noise());
+  }
+}
+
+TEST(BenchConfidence, IntervalOfAnExactRatioIsThatRatio) {
+  std::vector<double> call, floor;
+  for (int i = 0; i < 100; ++i) {
+    floor.push_back(0.5 + i % 7);
+    call.push_back(2 * floor.back());
+  }
+  bench_interval paired = bench_pairedInterval(call, floor, 20);
+  EXPECT_DOUBLE_EQ(paired.low, 2);
+  EXPECT_DOUBLE_EQ(paired.high, 2);
+  bench_interval apart = bench_independentInterval({3, 3, 3}, {2, 2}, 0.5);
+  EXPECT_DOUBLE_EQ(apart.low, 0.75);
+  EXPECT_DOUBLE_EQ(apart.high, 0.75);
+}
+
+TEST(BenchConfidence, SameSamplesGiveTheSameIntervalEveryTime) {
+  std::vector<double> call, floor;
+  pairedRounds(200, 1.3, 0.3, 1, &call, &floor);
+  bench_interval first = bench_pairedInterval(call, floor, 20);
+  bench_interval again = bench_pairedInterval(call, floor, 20);
+  EXPECT_EQ(first.low, again.low);
+  EXPECT_EQ(first.high, again.high);
+  // Pinned, so that a change of the resampling (or a platform whose random
+  // numbers differ) shows; the bounds are sample ratios of medians.
+  EXPECT_NEAR(first.low, 1.177128, 1e-6);
+  EXPECT_NEAR(first.high, 1.312809, 1e-6);
+  double ratio = bench_median(call) / bench_median(floor);
+  EXPECT_LT(first.low, ratio);
+  EXPECT_GT(first.high, ratio);
+}
+
+TEST(BenchConfidence, MoreRoundsNarrowTheInterval) {
+  std::vector<double> call, floor;
+  pairedRounds(1000, 1.3, 0.3, 2, &call, &floor);
+  bench_interval all = bench_pairedInterval(call, floor, 20);
+  call.resize(200);
+  floor.resize(200);
+  bench_interval some = bench_pairedInterval(call, floor, 20);
+  EXPECT_LT(all.high - all.low, 0.7 * (some.high - some.low));
+}
+
+TEST(BenchConfidence, SpellsOfLoadWidenTheIntervalOfBlocks) {
+  // The call suffers from load in spells of 20 rounds, one spell in four:
+  // resampled round by round, the spells pass for independent noise.
+  std::mt19937 random(4);
+  std::vector<double> call, floor;
+  for (int i = 0; i < 400; ++i) {
+    floor.push_back(1.0);
+    call.push_back(((i / 20) % 4 == 0 ? 1.6 : 1.2) * (1 + 0.2 * random() / 4294967295.0));
+  }
+  bench_interval rounds = bench_pairedInterval(call, floor, 1);
+  bench_interval blocks = bench_pairedInterval(call, floor, 20);
+  EXPECT_GT(blocks.high - blocks.low, 2 * (rounds.high - rounds.low));
+}
+
+TEST(BenchConfidence, NoIntervalWithoutMatchingSamples) {
+  const std::vector<double> three = {1, 2, 3}, two = {1, 2}, none;
+  const bench_interval cases[] = {
+      bench_pairedInterval(three, two, 1),   bench_pairedInterval(none, none, 1),
+      bench_pairedInterval(three, three, 0), bench_pairedInterval(three, {0, 0, 0}, 1),
+      bench_independentInterval(three, none, 1),
+  };
+  for (const bench_interval& c : cases) EXPECT_LT(c.high, c.low);
+}
+
+TEST(BenchVerdict, IntervalAgainstTheLimitDecides) {
   struct Case {
-    int samples, failures;
-    double ratio, limit;
+    double low, high;
     bench_verdict expected;
   };
   const Case cases[] = {
-      {200, 0, 1.2, 1.5, BENCH_PASS}, {200, 0, 1.5, 1.5, BENCH_PASS},        {200, 0, 1.51, 1.5, BENCH_FAIL},
-      {200, 1, 1.0, 1.5, BENCH_FAIL}, {0, 0, 0, 1.5, BENCH_NOT_MEASURED},
+      {1.20, 1.40, BENCH_PASS},  {1.40, 1.50, BENCH_PASS},  // at the limit is within it
+      {1.45, 1.60, BENCH_NOISE}, {1.50, 1.60, BENCH_NOISE}, // its low end on the limit
+      {1.00, 2.00, BENCH_NOISE}, {1.51, 1.60, BENCH_MISS},
+      {1.60, 1.50, BENCH_NOT_MEASURED},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(bench_decide(interval(c.low, c.high), 1.5), c.expected) << c.low << "-" << c.high;
+}
+
+TEST(BenchVerdict, RowNeedsSamplesAndNoFailuresAndWithoutIntervalItsRatioDecides) {
+  struct Case {
+    int samples, failures;
+    double ratio;
+    bench_interval interval;
+    bench_verdict expected;
+  };
+  const bench_interval none;
+  const Case cases[] = {
+      {200, 0, 1.30, interval(1.2, 1.4), BENCH_PASS},  {200, 0, 1.45, interval(1.4, 1.6), BENCH_NOISE},
+      {200, 0, 1.70, interval(1.6, 1.8), BENCH_MISS},  {200, 1, 1.00, interval(0.9, 1.1), BENCH_MISS},
+      {200, 0, 1.50, none, BENCH_PASS},                {200, 0, 1.51, none, BENCH_MISS},
+      {0, 0, 0, none, BENCH_NOT_MEASURED},
   };
   for (const Case& c : cases) {
     bench_row row;
     row.samples = c.samples;
     row.failures = c.failures;
     row.ratio = c.ratio;
-    row.limit = c.limit;
+    row.interval = c.interval;
+    row.limit = 1.5;
     EXPECT_EQ(bench_judge(row), c.expected) << c.samples << " " << c.failures << " " << c.ratio;
+  }
+}
+
+TEST(BenchVerdict, MoreRoundsOnlyWhileWithinNoiseAndUpToTheBound) {
+  struct Case {
+    bench_verdict verdict;
+    int taken, expected;
+  };
+  const Case cases[] = {
+      {BENCH_NOISE, 200, 200}, {BENCH_NOISE, 900, 100}, {BENCH_NOISE, 1000, 0},
+      {BENCH_PASS, 200, 0},    {BENCH_MISS, 200, 0},    {BENCH_NOT_MEASURED, 200, 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(bench_moreRounds(c.verdict, c.taken, 200, 1000), c.expected) << c.verdict << " " << c.taken;
+}
+
+// Takes rounds of the fixed samples as the benchmark does: 200, then 200
+// more while within noise, at most 1000.
+bench_row settle(const std::vector<double>& call, const std::vector<double>& floor, std::vector<bench_verdict>* seen) {
+  bench_row row;
+  row.limit = 1.5;
+  int taken = 200;
+  for (;;) {
+    std::vector<double> c(call.begin(), call.begin() + taken), f(floor.begin(), floor.begin() + taken);
+    row.samples = taken;
+    row.ratio = bench_median(c) / bench_median(f);
+    row.interval = bench_pairedInterval(c, f, 20);
+    row.verdict = bench_judge(row);
+    seen->push_back(row.verdict);
+    int more = bench_moreRounds(row.verdict, taken, 200, 1000);
+    if (!more) return row;
+    taken += more;
+  }
+}
+
+TEST(BenchVerdict, MoreRoundsTurnACloseCallIntoAVerdictOrEndWithinNoiseAtTheBound) {
+  struct Case {
+    double ratio;
+    unsigned seed;
+    bench_verdict expected;
+    int rounds;
+  };
+  // Each starts with an interval that holds 1.5: one falls below it after
+  // 600 rounds, one lies above it at the bound, one holds it still there.
+  const Case cases[] = {{1.50, 2, BENCH_PASS, 600}, {1.60, 1, BENCH_MISS, 1000}, {1.55, 2, BENCH_NOISE, 1000}};
+  for (const Case& c : cases) {
+    std::vector<double> call, floor;
+    pairedRounds(1000, c.ratio, 0.3, c.seed, &call, &floor);
+    std::vector<bench_verdict> seen;
+    bench_row row = settle(call, floor, &seen);
+    EXPECT_EQ(seen.front(), BENCH_NOISE) << c.ratio;
+    EXPECT_EQ(row.verdict, c.expected) << c.ratio;
+    EXPECT_EQ(row.samples, c.rounds) << c.ratio;
   }
 }
 
@@ -107,6 +264,7 @@ bench_report oneRowReport(double median, double floorMedian, double limit) {
   row.floorMedian = floorMedian;
   row.floorP99 = 2 * floorMedian;
   row.ratio = bench_ratio(median, floorMedian);
+  row.interval = interval(0.95 * row.ratio, 1.05 * row.ratio);
   row.limit = limit;
   row.note = "1 exchange";
   row.verdict = bench_judge(row);
@@ -114,13 +272,16 @@ bench_report oneRowReport(double median, double floorMedian, double limit) {
   return report;
 }
 
-TEST(BenchReport, TableRowShowsFiguresVerdictAndByHowMuchATargetIsMissed) {
+TEST(BenchReport, TableRowShowsFiguresIntervalVerdictAndByHowMuchATargetIsMissed) {
   EXPECT_EQ(bench_table(oneRowReport(0.3, 0.1, 1.5), false),
-            "| native | setValue | 200 | 0.300 ms | 0.600 ms | 0.100 ms | 0.200 ms | 3.00x | <= 1.50x | - | "
-            "FAIL by 2.00x | 1 exchange |\n");
+            "| native | setValue | 200 | 0.300 ms | 0.600 ms | 0.100 ms | 0.200 ms | 3.00x | 2.85-3.15x | <= 1.50x | - | "
+            "miss by 2.00x | 1 exchange |\n");
   EXPECT_EQ(bench_table(oneRowReport(0.12, 0.1, 1.5), false),
-            "| native | setValue | 200 | 0.120 ms | 0.240 ms | 0.100 ms | 0.200 ms | 1.20x | <= 1.50x | - | "
+            "| native | setValue | 200 | 0.120 ms | 0.240 ms | 0.100 ms | 0.200 ms | 1.20x | 1.14-1.26x | <= 1.50x | - | "
             "pass | 1 exchange |\n");
+  EXPECT_EQ(bench_table(oneRowReport(0.148, 0.1, 1.5), false),
+            "| native | setValue | 200 | 0.148 ms | 0.296 ms | 0.100 ms | 0.200 ms | 1.48x | 1.41-1.55x | <= 1.50x | - | "
+            "within noise | 1 exchange |\n");
 }
 
 TEST(BenchReport, HeaderOnlyWhenAskedSoThatRunsJoinUnderOne) {
@@ -136,7 +297,8 @@ TEST(BenchReport, JsonEscapesQuotesBackslashesAndControlCharacters) {
   EXPECT_EQ(bench_jsonString("C:\\tmp\n\x01"), "\"C:\\\\tmp\\u000a\\u0001\"");
   std::string json = bench_json(oneRowReport(0.3, 0.1, 1.5));
   EXPECT_NE(json.find("\"platform\": \"native\""), std::string::npos);
-  EXPECT_NE(json.find("\"verdict\": \"FAIL\""), std::string::npos);
+  EXPECT_NE(json.find("\"verdict\": \"miss\""), std::string::npos);
+  EXPECT_NE(json.find("\"interval_low\": 2.8500, \"interval_high\": 3.1500"), std::string::npos);
   EXPECT_NE(json.find("\"median\": 0.300000"), std::string::npos);
 }
 
