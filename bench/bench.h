@@ -38,15 +38,19 @@ const int kBenchResamples = 2000;
 // Fixed, so that the same samples always give the same interval.
 const unsigned kBenchSeed = 20261210u;
 
-// Percentile bootstrap of median(a) / median(b). a[i] and b[i] were taken in
-// the same round; rounds are resampled in blocks of `block` consecutive ones,
-// so that a spell of load on the machine (which lasts longer than a round)
-// widens the interval instead of hiding in it. a and b must be equally long.
+// The median over rounds of a[i] / b[i]: a[i] and b[i] were taken in the
+// same round, so that a load that slows both alike cancels. 0 when a and b
+// differ in length or no b[i] is positive.
+double bench_pairedRatio(const std::vector<double>& a, const std::vector<double>& b);
+// Percentile bootstrap of bench_pairedRatio. The rounds are resampled in
+// blocks of `block` consecutive ones, so that a spell of load on the machine
+// (which lasts longer than a round) widens the interval instead of hiding in
+// it. Empty when a and b differ in length or some b[i] is not positive.
 bench_interval bench_pairedInterval(const std::vector<double>& a, const std::vector<double>& b, int block,
                                     double confidence = kBenchConfidence, int resamples = kBenchResamples,
                                     unsigned seed = kBenchSeed);
-// The same for samples taken apart, each resampled on its own; the ratio is
-// scaled by factor (e.g. to turn times into times per byte).
+// Of factor * median(a) / median(b), for samples taken apart, each
+// resampled on its own (factor e.g. turns times into times per byte).
 bench_interval bench_independentInterval(const std::vector<double>& a, const std::vector<double>& b, double factor,
                                          double confidence = kBenchConfidence, int resamples = kBenchResamples,
                                          unsigned seed = kBenchSeed);
@@ -66,7 +70,7 @@ struct bench_row {
   double p99 = 0;
   double floorMedian = 0; // the same request bytes over a blocking socket
   double floorP99 = 0;
-  double ratio = 0;       // median over floorMedian (or over the peer)
+  double ratio = 0;       // bench_pairedRatio of the call over the floor (or the peer)
   bench_interval interval; // of the ratio; empty: the ratio alone decides
   double limit = 0;       // the target the ratio must not exceed
   double mbPerSecond = 0; // uploads

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -41,6 +42,7 @@ struct bench_config {
   int curlBound = 600;
   int uploadRepeats = 7;
   int uploadBound = 21;
+  int passes = 5;  // over the call rows, see bench_settle
   int memoryCalls = 10000;
   int memoryWarmup = 1000;
 };
@@ -93,26 +95,54 @@ const int kWarmupRounds = 50;
 // round, so single rounds would look more independent than they are.
 const int kBlock = 20;
 
-// Takes rounds while the verdict is within noise, up to bound; each time
-// the row's figures and verdict are worked out afresh over all rounds.
-void bench_settle(bench_row* row, int first, int bound, const std::function<void(int)>& take,
-                  const std::function<void()>& evaluate) {
-  take(first);
-  evaluate();
-  for (int more; (more = bench_moreRounds(row->verdict, row->samples, first, bound)) > 0;) {
-    take(more);
-    evaluate();
+// A row being measured: take(n) adds n paired rounds, evaluate() works out
+// its figures and verdict afresh over all of them.
+struct bench_pending {
+  bench_row row;
+  std::function<void(int)> take;
+  std::function<void()> evaluate;
+  int first = 0, bound = 0;
+};
+using bench_rows = std::vector<std::shared_ptr<bench_pending>>;
+
+// Measures the rows in passes, each pass a share of every row's rounds, so
+// that every row meets the load of the machine over the whole run rather
+// than that of its own few seconds (the load of a shared machine changes
+// within a minute). Then more rounds, again spread over passes, for the
+// rows still within noise, until they are decided or at their bound.
+void bench_settle(const bench_rows& rows, int passes) {
+  std::vector<std::pair<bench_pending*, int>> todo;
+  for (const auto& p : rows) todo.push_back({p.get(), p->first});
+  while (!todo.empty()) {
+    for (int pass = 0; pass < passes; ++pass)
+      for (const auto& [p, n] : todo) {
+        int share = n * (pass + 1) / passes - n * pass / passes;
+        if (share > 0) p->take(share);
+      }
+    std::vector<std::pair<bench_pending*, int>> next;
+    for (const auto& [p, n] : todo) {
+      p->evaluate();
+      int more = bench_moreRounds(p->row.verdict, p->row.samples, p->first, p->bound);
+      if (more > 0) next.push_back({p, more});
+    }
+    todo = next;
   }
 }
 
 // One exported call timed against the replay of its captured request bytes.
 // The two alternate so that any drift of the machine hits both alike, and
 // which goes first alternates too, so that neither always meets what the
-// other left behind.
+// other left behind. settings: makes the library talk to device (rows of
+// other devices run in between).
 
-bench_row bench_measureCall(const std::string& name, sim_server* device, const bench_config& config,
-                            const std::function<bool()>& call, double limit) {
-  bench_row row;
+std::shared_ptr<bench_pending> bench_measureCall(const std::string& name, sim_server* device,
+                                                 const bench_config& config, const std::function<void()>& settings,
+                                                 const std::function<bool()>& call, double limit) {
+  auto pending = std::make_shared<bench_pending>();
+  pending->first = config.calls;
+  pending->bound = config.callBound;
+  bench_row& row = pending->row;
+  settings();
   row.group = "call";
   row.name = name;
   row.unit = "ms";
@@ -123,7 +153,9 @@ bench_row bench_measureCall(const std::string& name, sim_server* device, const b
     row.failures = 1;
     row.samples = 1;
     row.verdict = bench_judge(row);
-    return row;
+    pending->take = [](int) {};
+    pending->evaluate = [] {};
+    return pending;
   }
   // Unmeasured rounds first: the first few hundred microseconds of a row
   // otherwise pay for caches and clock rates left behind by the last one.
@@ -132,22 +164,36 @@ bench_row bench_measureCall(const std::string& name, sim_server* device, const b
     for (const std::string& request : requests) bench_floorExchange(sim_port(device), request);
   }
   sim_clearRequests(device);
-  std::vector<double> library, floor;
-  int floorFailures = 0;
-  auto timeLibrary = [&] {
-    double start = bench_nowMs();
-    if (!call()) ++row.failures;
-    library.push_back(bench_nowMs() - start);
+  struct state {
+    std::vector<double> library, floor;
+    int floorFailures = 0;
   };
-  auto timeFloor = [&] {
-    double start = bench_nowMs();
+  auto s = std::make_shared<state>();
+  bench_pending* p = pending.get();
+  auto floorOnce = [s, device, requests] {
     for (const std::string& request : requests)
-      if (!bench_floorExchange(sim_port(device), request).ok) ++floorFailures;
-    floor.push_back(bench_nowMs() - start);
+      if (!bench_floorExchange(sim_port(device), request).ok) ++s->floorFailures;
   };
-  auto take = [&](int n) {
+  pending->take = [s, p, device, settings, call, floorOnce](int n) {
+    settings();
+    // Unmeasured: the rows measured in between leave other caches behind.
+    for (int i = 0; i < 3; ++i) {
+      call();
+      floorOnce();
+    }
+    sim_clearRequests(device);
+    auto timeLibrary = [&] {
+      double start = bench_nowMs();
+      if (!call()) ++p->row.failures;
+      s->library.push_back(bench_nowMs() - start);
+    };
+    auto timeFloor = [&] {
+      double start = bench_nowMs();
+      floorOnce();
+      s->floor.push_back(bench_nowMs() - start);
+    };
     for (int k = 0; k < n; ++k) {
-      std::size_t i = library.size();
+      std::size_t i = s->library.size();
       if (i % 2) {
         timeFloor();
         timeLibrary();
@@ -157,22 +203,24 @@ bench_row bench_measureCall(const std::string& name, sim_server* device, const b
       }
       if (i % 50 == 49) sim_clearRequests(device);
     }
+    sim_clearRequests(device);
   };
-  auto evaluate = [&] {
-    row.samples = static_cast<int>(library.size());
-    row.median = bench_median(library);
-    row.p99 = bench_percentile(library, 99);
-    row.floorMedian = bench_median(floor);
-    row.floorP99 = bench_percentile(floor, 99);
-    row.ratio = bench_ratio(row.median, row.floorMedian);
-    row.interval = bench_pairedInterval(library, floor, kBlock);
-    row.verdict = bench_judge(row);
+  std::string exchanges =
+      requests.size() == 1 ? "1 exchange" : std::to_string(requests.size()) + " exchanges, floor replays all";
+  pending->evaluate = [s, p, exchanges] {
+    bench_row& r = p->row;
+    r.samples = static_cast<int>(s->library.size());
+    r.median = bench_median(s->library);
+    r.p99 = bench_percentile(s->library, 99);
+    r.floorMedian = bench_median(s->floor);
+    r.floorP99 = bench_percentile(s->floor, 99);
+    r.ratio = bench_pairedRatio(s->library, s->floor);
+    r.interval = bench_pairedInterval(s->library, s->floor, kBlock);
+    r.verdict = bench_judge(r);
+    r.note = exchanges;
+    if (s->floorFailures) r.note += "; " + std::to_string(s->floorFailures) + " floor exchanges failed";
   };
-  bench_settle(&row, config.calls, config.callBound, take, evaluate);
-  sim_clearRequests(device);
-  row.note = requests.size() == 1 ? "1 exchange" : std::to_string(requests.size()) + " exchanges, floor replays all";
-  if (floorFailures) row.note += "; " + std::to_string(floorFailures) + " floor exchanges failed";
-  return row;
+  return pending;
 }
 
 std::string bench_requestTarget(const std::string& request) {
@@ -192,7 +240,9 @@ std::vector<double> bench_curlTimes(const bench_curl& curl, const std::string& c
     std::ofstream out(config, std::ios::binary | std::ios::trunc);
     for (int i = 0; i < count; ++i) {
       if (i) out << "next\n";
-      out << configLines << "silent\noutput = \"/dev/null\"\nwrite-out = \"%{time_total} %{http_code}\\n\"\n";
+      // A bound of its own per transfer: a device that stopped answering must
+      // not hold the benchmark up.
+      out << configLines << "silent\nmax-time = 60\noutput = \"/dev/null\"\nwrite-out = \"%{time_total} %{http_code}\\n\"\n";
     }
   }
   std::string output;
@@ -224,67 +274,79 @@ std::vector<double> bench_curlTimes(const bench_curl& curl, const std::string& c
 // device itself treats curl's request differently.
 // Calls come in rounds of 20 (one block each); uploads in one round of
 // count, where each upload is paired with the transfer of the same place.
-bench_row bench_curlRow(const std::string& name, const bench_curl& curl, const std::string& configLines, int count,
-                        int bound, const std::function<bool()>& call, const std::string& unit, double floorMedian) {
-  bench_row row;
+std::shared_ptr<bench_pending> bench_curlRow(const std::string& name, const bench_curl& curl,
+                                             const std::string& configLines, int count, int bound,
+                                             const std::function<void()>& settings, const std::function<bool()>& call,
+                                             const std::string& unit, const double* floorMedian) {
+  auto pending = std::make_shared<bench_pending>();
+  pending->first = count;
+  pending->bound = bound;
+  bench_row& row = pending->row;
   row.group = "curl";
   row.name = name;
   row.unit = unit;
   row.limit = 1.0;
   if (curl.program.empty()) {
     row.note = "curl cannot be started from this process";
-    return row;
+    pending->take = [](int) {};
+    pending->evaluate = [] {};
+    return pending;
   }
-  const double scale = unit == "s" ? 0.001 : 1.0;
-  std::vector<double> library;
-  auto timeLibrary = [&](int n) {
-    for (int i = 0; i < n; ++i) {
-      double start = bench_nowMs();
-      if (!call()) ++row.failures;
-      library.push_back((bench_nowMs() - start) * scale);
-    }
+  struct state {
+    std::vector<double> library, times;
+    std::string problem;
   };
+  auto s = std::make_shared<state>();
+  bench_pending* p = pending.get();
+  const double scale = unit == "s" ? 0.001 : 1.0;
   // In rounds, so that a drift of the machine's load hits both alike: half a
   // round of library calls, one curl process with a round of transfers, the
   // other half.
   const int round = unit == "s" ? count : 20;
-  std::string problem;
-  std::vector<double> times;
-  auto take = [&](int total) {
-    for (int done = 0; done < total && problem.empty(); done += round) {
+  pending->take = [s, p, curl, configLines, settings, call, scale, round](int total) {
+    settings();
+    auto timeLibrary = [&](int n) {
+      for (int i = 0; i < n; ++i) {
+        double start = bench_nowMs();
+        if (!call()) ++p->row.failures;
+        s->library.push_back((bench_nowMs() - start) * scale);
+      }
+    };
+    for (int done = 0; done < total && s->problem.empty(); done += round) {
       int n = std::min(round, total - done);
       timeLibrary((n + 1) / 2);
-      std::vector<double> batch = bench_curlTimes(curl, configLines, n, &problem);
-      for (double t : batch) times.push_back(t * scale);
+      std::vector<double> batch = bench_curlTimes(curl, configLines, n, &s->problem);
+      for (double t : batch) s->times.push_back(t * scale);
       timeLibrary(n / 2);
     }
   };
-  auto evaluate = [&] {
-    row.samples = static_cast<int>(times.size());
+  pending->evaluate = [s, p, scale, round, floorMedian] {
+    bench_row& r = p->row;
+    r.samples = static_cast<int>(s->times.size());
     // Columns: the library, then curl in the floor columns; the ratio is ours over curl's.
-    row.median = bench_median(library);
-    row.p99 = bench_percentile(library, 99);
-    row.floorMedian = bench_median(times);
-    row.floorP99 = bench_percentile(times, 99);
-    row.ratio = bench_ratio(row.median, row.floorMedian);
-    row.interval = bench_pairedInterval(library, times, unit == "s" ? 1 : round);
-    if (!problem.empty()) row.failures = std::max(row.failures, 1);
-    row.verdict = bench_judge(row);
+    r.median = bench_median(s->library);
+    r.p99 = bench_percentile(s->library, 99);
+    r.floorMedian = bench_median(s->times);
+    r.floorP99 = bench_percentile(s->times, 99);
+    r.ratio = bench_pairedRatio(s->library, s->times);
+    r.interval = bench_pairedInterval(s->library, s->times, scale < 1 ? 1 : round);
+    if (!s->problem.empty()) r.failures = std::max(r.failures, 1);
+    r.verdict = bench_judge(r);
+    r.note = "floor columns: curl (second process, its own time_total); ";
+    r.note += s->problem.empty() ? "all answers 200" : s->problem;
+    // Far above the floor of the same exchange: the device holds curl's answer
+    // back (its CRLF head carries none of the stray line feeds the device awaits).
+    double floor = floorMedian ? *floorMedian : 0;
+    bool delayed = floor > 0 && r.floorMedian > 3 * floor + 10 * scale;
+    if (delayed) {
+      char note[120];
+      std::snprintf(note, sizeof note, "; curl is %.1fx the floor, so the device itself delays it: no fair comparison",
+                    r.floorMedian / floor);
+      r.note += note;
+      if (s->problem.empty()) r.verdict = BENCH_NOT_MEASURED;
+    }
   };
-  bench_settle(&row, count, bound, take, evaluate);
-  row.note = "floor columns: curl (second process, its own time_total); ";
-  row.note += problem.empty() ? "all answers 200" : problem;
-  // Far above the floor of the same exchange: the device holds curl's answer
-  // back (its CRLF head carries none of the stray line feeds the device awaits).
-  bool delayed = floorMedian > 0 && row.floorMedian > 3 * floorMedian + 10 * scale;
-  if (delayed) {
-    char note[120];
-    std::snprintf(note, sizeof note, "; curl is %.1fx the floor, so the device itself delays it: no fair comparison",
-                  row.floorMedian / floorMedian);
-    row.note += note;
-  }
-  if (delayed && problem.empty()) row.verdict = BENCH_NOT_MEASURED;
-  return row;
+  return pending;
 }
 
 std::string bench_urlLine(int port, const std::string& target) {
@@ -317,7 +379,10 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
   std::vector<double> libraryMedians, floorMedians, sizeBytes;
   std::vector<double> smallest, largestTimes;  // the library's times at both ends
   for (int size : sizes) {
-    bench_row row;
+    auto pending = std::make_shared<bench_pending>();
+    pending->first = config.uploadRepeats;
+    pending->bound = config.uploadBound;
+    bench_row& row = pending->row;
     row.group = "upload";
     row.name = "sendUpdateFile " + std::to_string(size) + " bytes";
     row.unit = "s";
@@ -328,7 +393,7 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
     std::string request = requests.empty() ? std::string() : requests.back();
     std::vector<double> library, floor;
     int floorFailures = 0;
-    auto take = [&](int n) {
+    pending->take = [&](int n) {
       for (int i = 0; i < n; ++i) {
         double start = bench_nowMs();
         if (bench_upload(data, size) != 1) ++row.failures;
@@ -342,17 +407,17 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
         sim_clearRequests(device);
       }
     };
-    auto evaluate = [&] {
+    pending->evaluate = [&] {
       row.samples = static_cast<int>(library.size());
       row.median = bench_median(library);
       row.p99 = *std::max_element(library.begin(), library.end());
       row.floorMedian = bench_median(floor);
       row.floorP99 = *std::max_element(floor.begin(), floor.end());
-      row.ratio = bench_ratio(row.median, row.floorMedian);
+      row.ratio = bench_pairedRatio(library, floor);
       row.interval = bench_pairedInterval(library, floor, 1);
       row.verdict = bench_judge(row);
     };
-    bench_settle(&row, config.uploadRepeats, config.uploadBound, take, evaluate);
+    bench_settle({pending}, 1);
     row.mbPerSecond = bench_ratio(size / 1e6, row.median);
     row.floorMbPerSecond = bench_ratio(size / 1e6, row.floorMedian);
     row.note = "p99 column: slowest of " + std::to_string(row.samples);
@@ -374,10 +439,11 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
       std::string lines = bench_urlLine(sim_port(device), "/cgi-bin/setUpdateFileToServer.cgi") +
                           "data-binary = \"@" + benchDirUnix + "/upload.body\"\n"
                           "header = \"Content-Type:multipart/form-data\"\nheader = \"Expect:\"\n";
-      report->rows.push_back(bench_curlRow("sendUpdateFile " + std::to_string(size) + " bytes vs curl", curl, lines,
-                                           config.uploadRepeats, config.uploadBound,
-                                           [&] { return bench_upload(data, size) == 1; }, "s",
-                                           row.floorMedian));
+      auto peer = bench_curlRow("sendUpdateFile " + std::to_string(size) + " bytes vs curl", curl, lines,
+                                config.uploadRepeats, config.uploadBound, [] {},
+                                [&] { return bench_upload(data, size) == 1; }, "s", &row.floorMedian);
+      bench_settle({peer}, 1);
+      report->rows.push_back(peer->row);
       sim_clearRequests(device);
     }
   }
@@ -543,6 +609,7 @@ int main(int argc, char** argv) {
     config.calls = config.callBound = 20;
     config.curlCalls = config.curlBound = 20;
     config.uploadRepeats = config.uploadBound = 1;
+    config.passes = 1;
     config.memoryCalls = 1000;
     config.memoryWarmup = 500;
   }
@@ -568,52 +635,45 @@ int main(int argc, char** argv) {
   report.platform = config.platform;
   report.quick = config.quick;
 
-  // Login method 1 for all but the second row.
-  bench_writeSettings(device, 1);
+  // The call rows, measured in passes over all of them (bench_settle).
   std::string configuration = sim_configuration(device);
-  report.rows.push_back(bench_measureCall("checkConnection, login method 1", device, config,
-                                          [] { return checkConnection() == 1; }, 1.5));
-  double loginFloor = report.rows.back().floorMedian;
-  std::vector<std::string> loginRequest = bench_captureRequests(device, [] { return checkConnection() == 1; });
-  if (config.curl && !loginRequest.empty())
-    report.rows.push_back(bench_curlRow("checkConnection, login method 1 vs curl", curl,
-                                        bench_urlLine(sim_port(device), bench_requestTarget(loginRequest[0])),
-                                        config.curlCalls, config.curlBound, [] { return checkConnection() == 1; }, "ms",
-                                        loginFloor));
-  sim_clearRequests(device);
-
-  bench_writeSettings(device2, 2);
-  report.rows.push_back(bench_measureCall("checkConnection, login method 2", device2, config,
-                                          [] { return checkConnection() == 1; }, 1.5));
-  bench_writeSettings(device, 1);
-
-  report.rows.push_back(bench_measureCall("getValue(configuration, devicebase, \"\")", device, config,
-                                          [] { return getValue("configuration", "devicebase", "") != nullptr; }, 1.5));
-  double getValueFloor = report.rows.back().floorMedian;
-  std::vector<std::string> getValueRequest =
-      bench_captureRequests(device, [] { return getValue("configuration", "devicebase", "") != nullptr; });
-  if (config.curl && !getValueRequest.empty())
-    report.rows.push_back(bench_curlRow("getValue(configuration, devicebase, \"\") vs curl", curl,
-                                        bench_urlLine(sim_port(device), bench_requestTarget(getValueRequest[0])),
-                                        config.curlCalls, config.curlBound,
-                                        [] { return getValue("configuration", "devicebase", "") != nullptr; }, "ms",
-                                        getValueFloor));
-  sim_clearRequests(device);
-  report.rows.push_back(bench_measureCall(
-      "setValue(configuration, devicebase, \"\", JSON)", device, config,
+  auto one = [device] { bench_writeSettings(device, 1); };
+  auto two = [device2] { bench_writeSettings(device2, 2); };
+  auto login = [] { return checkConnection() == 1; };
+  auto get = [] { return getValue("configuration", "devicebase", "") != nullptr; };
+  bench_rows rows;
+  auto withPeer = [&](const std::string& name, const std::function<bool()>& call) {
+    auto row = bench_measureCall(name, device, config, one, call, 1.5);
+    rows.push_back(row);
+    one();
+    std::vector<std::string> request = bench_captureRequests(device, call);
+    if (config.curl && !request.empty())
+      rows.push_back(bench_curlRow(name + " vs curl", curl,
+                                   bench_urlLine(sim_port(device), bench_requestTarget(request[0])), config.curlCalls,
+                                   config.curlBound, one, call, "ms", &row->row.floorMedian));
+    sim_clearRequests(device);
+  };
+  withPeer("checkConnection, login method 1", login);
+  rows.push_back(bench_measureCall("checkConnection, login method 2", device2, config, two, login, 1.5));
+  withPeer("getValue(configuration, devicebase, \"\")", get);
+  rows.push_back(bench_measureCall(
+      "setValue(configuration, devicebase, \"\", JSON)", device, config, one,
       [&] { return setValue("configuration", "devicebase", "", configuration.c_str()) == 1; }, 1.5));
-  report.rows.push_back(bench_measureCall("getIO(bench, di1)", device, config,
-                                          [] {
-                                            char channel[16] = "di1";
-                                            return getIO("bench", channel) != -1;
-                                          },
-                                          1.5));
-  report.rows.push_back(bench_measureCall("setIO(bench, do1, 1)", device, config,
-                                          [] {
-                                            char channel[16] = "do1";
-                                            return setIO("bench", channel, 1) == 1;
-                                          },
-                                          1.5));
+  rows.push_back(bench_measureCall("getIO(bench, di1)", device, config, one,
+                                   [] {
+                                     char channel[16] = "di1";
+                                     return getIO("bench", channel) != -1;
+                                   },
+                                   1.5));
+  rows.push_back(bench_measureCall("setIO(bench, do1, 1)", device, config, one,
+                                   [] {
+                                     char channel[16] = "do1";
+                                     return setIO("bench", channel, 1) == 1;
+                                   },
+                                   1.5));
+  bench_settle(rows, config.passes);
+  for (const auto& row : rows) report.rows.push_back(row->row);
+  one();
 
   if (!config.callsOnly) {
     bench_uploads(device, config, curl, &report);

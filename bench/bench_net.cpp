@@ -271,8 +271,9 @@ int bench_runCurl(const bench_curl& curl, const std::string& arguments, std::str
                      u + "/curl.rc; mv " + u + "/curl.rc " + u + "/curl.done\"";
   if (bench_runCommand(line, nullptr) < 0) return -1;
   std::string code;
-  for (int waited = 0; !bench_readFile(done, &code); waited += 5) {
-    if (waited >= timeoutMs) return -1;
+  // By the clock: on a busy machine Sleep(5) lasts much longer than 5 ms.
+  for (double start = bench_nowMs(); !bench_readFile(done, &code);) {
+    if (bench_nowMs() - start >= timeoutMs) return -1;
     Sleep(5);
   }
   if (output && !bench_readFile(out, output)) output->clear();

@@ -73,26 +73,36 @@ std::size_t bench_draw(std::mt19937& random, std::size_t n) { return static_cast
 
 }  // namespace
 
+std::vector<double> bench_roundRatios(const std::vector<double>& a, const std::vector<double>& b) {
+  std::vector<double> ratios;
+  if (a.size() != b.size()) return ratios;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (b[i] > 0) ratios.push_back(a[i] / b[i]);
+  return ratios;
+}
+
+double bench_pairedRatio(const std::vector<double>& a, const std::vector<double>& b) {
+  return bench_median(bench_roundRatios(a, b));
+}
+
 bench_interval bench_pairedInterval(const std::vector<double>& a, const std::vector<double>& b, int block,
                                     double confidence, int resamples, unsigned seed) {
   if (a.empty() || a.size() != b.size() || block < 1 || resamples < 1) return bench_interval();
-  const std::size_t n = a.size(), size = static_cast<std::size_t>(block);
+  std::vector<double> ratios = bench_roundRatios(a, b);
+  if (ratios.size() != a.size()) return bench_interval();
+  const std::size_t n = ratios.size(), size = static_cast<std::size_t>(block);
   const std::size_t blocks = (n + size - 1) / size;
   std::mt19937 random(seed);
-  std::vector<double> statistics, x, y;
+  std::vector<double> statistics, x;
   statistics.reserve(static_cast<std::size_t>(resamples));
   for (int r = 0; r < resamples; ++r) {
     x.clear();
-    y.clear();
     for (std::size_t k = 0; k < blocks; ++k) {
       std::size_t first = bench_draw(random, blocks) * size;
-      for (std::size_t i = first; i < std::min(first + size, n); ++i) {
-        x.push_back(a[i]);
-        y.push_back(b[i]);
-      }
+      x.insert(x.end(), ratios.begin() + static_cast<std::ptrdiff_t>(first),
+               ratios.begin() + static_cast<std::ptrdiff_t>(std::min(first + size, n)));
     }
-    double below = bench_medianInPlace(y);
-    if (below > 0) statistics.push_back(bench_medianInPlace(x) / below);
+    statistics.push_back(bench_medianInPlace(x));
   }
   return bench_percentileInterval(statistics, confidence);
 }

@@ -95,6 +95,15 @@ void pairedRounds(int rounds, double ratio, double jitter, unsigned seed, std::v
   }
 }
 
+TEST(BenchConfidence, PairedRatioIsTheMedianOfTheRoundsOwnRatios) {
+  // Rounds 2 and 4 met a load that slowed call and floor alike: their own
+  // ratios stay small, while the ratio of the medians (2.09) mixes loads.
+  EXPECT_DOUBLE_EQ(bench_pairedRatio({3, 20, 1.4, 50}, {1, 10, 1, 40}), 1.7);
+  EXPECT_DOUBLE_EQ(bench_pairedRatio({3, 2, 6}, {1, 1, 2}), 3);
+  EXPECT_EQ(bench_pairedRatio({3, 2}, {1}), 0);
+  EXPECT_EQ(bench_pairedRatio({}, {}), 0);
+}
+
 TEST(BenchConfidence, IntervalOfAnExactRatioIsThatRatio) {
   std::vector<double> call, floor;
   for (int i = 0; i < 100; ++i) {
@@ -117,10 +126,11 @@ TEST(BenchConfidence, SameSamplesGiveTheSameIntervalEveryTime) {
   EXPECT_EQ(first.low, again.low);
   EXPECT_EQ(first.high, again.high);
   // Pinned, so that a change of the resampling (or a platform whose random
-  // numbers differ) shows; the bounds are sample ratios of medians.
-  EXPECT_NEAR(first.low, 1.177128, 1e-6);
-  EXPECT_NEAR(first.high, 1.312809, 1e-6);
-  double ratio = bench_median(call) / bench_median(floor);
+  // numbers differ) shows; the bounds are medians of resampled round ratios.
+  EXPECT_NEAR(first.low, 1.242990, 1e-6);
+  EXPECT_NEAR(first.high, 1.319148, 1e-6);
+  double ratio = bench_pairedRatio(call, floor);
+  EXPECT_NEAR(ratio, 1.2753, 1e-4);
   EXPECT_LT(first.low, ratio);
   EXPECT_GT(first.high, ratio);
 }
@@ -221,7 +231,7 @@ bench_row settle(const std::vector<double>& call, const std::vector<double>& flo
   for (;;) {
     std::vector<double> c(call.begin(), call.begin() + taken), f(floor.begin(), floor.begin() + taken);
     row.samples = taken;
-    row.ratio = bench_median(c) / bench_median(f);
+    row.ratio = bench_pairedRatio(c, f);
     row.interval = bench_pairedInterval(c, f, 20);
     row.verdict = bench_judge(row);
     seen->push_back(row.verdict);
@@ -239,8 +249,8 @@ TEST(BenchVerdict, MoreRoundsTurnACloseCallIntoAVerdictOrEndWithinNoiseAtTheBoun
     int rounds;
   };
   // Each starts with an interval that holds 1.5: one falls below it after
-  // 600 rounds, one lies above it at the bound, one holds it still there.
-  const Case cases[] = {{1.50, 2, BENCH_PASS, 600}, {1.60, 1, BENCH_MISS, 1000}, {1.55, 2, BENCH_NOISE, 1000}};
+  // 600 rounds, one above it, and one holds it still at the bound.
+  const Case cases[] = {{1.44, 5, BENCH_PASS, 600}, {1.56, 4, BENCH_MISS, 600}, {1.52, 1, BENCH_NOISE, 1000}};
   for (const Case& c : cases) {
     std::vector<double> call, floor;
     pairedRounds(1000, c.ratio, 0.3, c.seed, &call, &floor);
