@@ -49,11 +49,6 @@ double bench_pairedRatio(const std::vector<double>& a, const std::vector<double>
 bench_interval bench_pairedInterval(const std::vector<double>& a, const std::vector<double>& b, int block,
                                     double confidence = kBenchConfidence, int resamples = kBenchResamples,
                                     unsigned seed = kBenchSeed);
-// Of factor * median(a) / median(b), for samples taken apart, each
-// resampled on its own (factor e.g. turns times into times per byte).
-bench_interval bench_independentInterval(const std::vector<double>& a, const std::vector<double>& b, double factor,
-                                         double confidence = kBenchConfidence, int resamples = kBenchResamples,
-                                         unsigned seed = kBenchSeed);
 
 // ---- measured rows and the report (bench_report.cpp)
 

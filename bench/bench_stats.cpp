@@ -106,18 +106,3 @@ bench_interval bench_pairedInterval(const std::vector<double>& a, const std::vec
   }
   return bench_percentileInterval(statistics, confidence);
 }
-
-bench_interval bench_independentInterval(const std::vector<double>& a, const std::vector<double>& b, double factor,
-                                         double confidence, int resamples, unsigned seed) {
-  if (a.empty() || b.empty() || resamples < 1) return bench_interval();
-  std::mt19937 random(seed);
-  std::vector<double> statistics, x(a.size()), y(b.size());
-  statistics.reserve(static_cast<std::size_t>(resamples));
-  for (int r = 0; r < resamples; ++r) {
-    for (double& v : x) v = a[bench_draw(random, a.size())];
-    for (double& v : y) v = b[bench_draw(random, b.size())];
-    double below = bench_medianInPlace(y);
-    if (below > 0) statistics.push_back(factor * bench_medianInPlace(x) / below);
-  }
-  return bench_percentileInterval(statistics, confidence);
-}
