@@ -272,8 +272,9 @@ std::vector<double> bench_curlTimes(const bench_curl& curl, const std::string& c
 // that both meet the same load of the machine.
 // floorMedian: the floor of the same exchange (same unit), to tell when the
 // device itself treats curl's request differently.
-// Calls come in rounds of 20 (one block each); uploads in one round of
-// count, where each upload is paired with the transfer of the same place.
+// Calls come in rounds of 20, uploads in rounds of 3; a round is one block
+// of the interval, since a call is paired with a transfer of its round only
+// by its place in it.
 std::shared_ptr<bench_pending> bench_curlRow(const std::string& name, const bench_curl& curl,
                                              const std::string& configLines, int count, int bound,
                                              const std::function<void()>& settings, const std::function<bool()>& call,
@@ -302,7 +303,7 @@ std::shared_ptr<bench_pending> bench_curlRow(const std::string& name, const benc
   // In rounds, so that a drift of the machine's load hits both alike: half a
   // round of library calls, one curl process with a round of transfers, the
   // other half.
-  const int round = unit == "s" ? count : 20;
+  const int round = unit == "s" ? 3 : 20;
   pending->take = [s, p, curl, configLines, settings, call, scale, round](int total) {
     settings();
     auto timeLibrary = [&](int n) {
@@ -329,7 +330,7 @@ std::shared_ptr<bench_pending> bench_curlRow(const std::string& name, const benc
     r.floorMedian = bench_median(s->times);
     r.floorP99 = bench_percentile(s->times, 99);
     r.ratio = bench_pairedRatio(s->library, s->times);
-    r.interval = bench_pairedInterval(s->library, s->times, scale < 1 ? 1 : round);
+    r.interval = bench_pairedInterval(s->library, s->times, round);
     if (!s->problem.empty()) r.failures = std::max(r.failures, 1);
     r.verdict = bench_judge(r);
     r.note = "floor columns: curl (second process, its own time_total); ";
