@@ -376,77 +376,83 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
   const int kTail = 45;
   const int kRequestHead = 200;
   const int largest = 10000000 - kHead - kTail - kRequestHead;
-  std::vector<int> sizes = {1000000, 5000000, largest};
+  const std::vector<int> sizes = {1000000, 5000000, largest};
   std::vector<char> data(static_cast<std::size_t>(largest));
   std::mt19937 random(12345);
   for (char& c : data) c = static_cast<char>(random());
 
-  std::vector<double> libraryMedians, floorMedians, sizeBytes;
-  for (int size : sizes) {
+  // One per size; the rows below point into it, so it must not move.
+  struct upload {
+    int size = 0;
+    std::string request;  // the library's own, replayed by the floor
+    std::vector<double> library, floor;
+    int floorFailures = 0;
+    std::shared_ptr<bench_pending> row, peer;
+  };
+  std::vector<upload> uploads(sizes.size());
+  bench_rows rows;
+  for (std::size_t k = 0; k < sizes.size(); ++k) {
+    upload& u = uploads[k];
+    u.size = sizes[k];
     auto pending = std::make_shared<bench_pending>();
     pending->first = config.uploadRepeats;
     pending->bound = config.uploadBound;
     bench_row& row = pending->row;
     row.group = "upload";
-    row.name = "sendUpdateFile " + std::to_string(size) + " bytes";
+    row.name = "sendUpdateFile " + std::to_string(u.size) + " bytes";
     row.unit = "s";
     row.limit = 1.3;
-    bench_upload(data, size);  // warm-up, and its bytes are the floor's
+    bench_upload(data, u.size);  // warm-up, and its bytes are the floor's
     std::vector<std::string> requests = sim_requests(device);
     sim_clearRequests(device);
-    std::string request = requests.empty() ? std::string() : requests.back();
-    std::vector<double> library, floor;
-    int floorFailures = 0;
-    pending->take = [&](int n) {
+    u.request = requests.empty() ? std::string() : requests.back();
+    pending->take = [&u, &row, &data, device](int n) {
       for (int i = 0; i < n; ++i) {
         double start = bench_nowMs();
-        if (bench_upload(data, size) != 1) ++row.failures;
-        library.push_back((bench_nowMs() - start) / 1000.0);
+        if (bench_upload(data, u.size) != 1) ++row.failures;
+        u.library.push_back((bench_nowMs() - start) / 1000.0);
         sim_upload stored = sim_lastUpload(device);
-        if (stored.size != static_cast<std::size_t>(size)) ++row.failures;
+        if (stored.size != static_cast<std::size_t>(u.size)) ++row.failures;
         sim_clearRequests(device);
         start = bench_nowMs();
-        if (!bench_floorExchange(sim_port(device), request).ok) ++floorFailures;
-        floor.push_back((bench_nowMs() - start) / 1000.0);
+        if (!bench_floorExchange(sim_port(device), u.request).ok) ++u.floorFailures;
+        u.floor.push_back((bench_nowMs() - start) / 1000.0);
         sim_clearRequests(device);
       }
     };
-    pending->evaluate = [&] {
-      row.samples = static_cast<int>(library.size());
-      row.median = bench_median(library);
-      row.p99 = *std::max_element(library.begin(), library.end());
-      row.floorMedian = bench_median(floor);
-      row.floorP99 = *std::max_element(floor.begin(), floor.end());
-      row.ratio = bench_pairedRatio(library, floor);
-      row.interval = bench_pairedInterval(library, floor, 1);
+    pending->evaluate = [&u, &row] {
+      row.samples = static_cast<int>(u.library.size());
+      row.median = bench_median(u.library);
+      row.p99 = *std::max_element(u.library.begin(), u.library.end());
+      row.floorMedian = bench_median(u.floor);
+      row.floorP99 = *std::max_element(u.floor.begin(), u.floor.end());
+      row.ratio = bench_pairedRatio(u.library, u.floor);
+      row.interval = bench_pairedInterval(u.library, u.floor, 1);
       row.verdict = bench_judge(row);
+      row.mbPerSecond = bench_ratio(u.size / 1e6, row.median);
+      row.floorMbPerSecond = bench_ratio(u.size / 1e6, row.floorMedian);
+      row.note = "p99 column: slowest of " + std::to_string(row.samples);
+      if (u.floorFailures) row.note += "; " + std::to_string(u.floorFailures) + " floor uploads failed";
+      if (u.request.empty()) row.note += "; no request captured";
     };
-    bench_settle({pending}, 1);
-    row.mbPerSecond = bench_ratio(size / 1e6, row.median);
-    row.floorMbPerSecond = bench_ratio(size / 1e6, row.floorMedian);
-    row.note = "p99 column: slowest of " + std::to_string(row.samples);
-    if (floorFailures) row.note += "; " + std::to_string(floorFailures) + " floor uploads failed";
-    if (request.empty()) row.note += "; no request captured";
-    report->rows.push_back(row);
-    libraryMedians.push_back(row.median);
-    floorMedians.push_back(row.floorMedian);
-    sizeBytes.push_back(size);
+    u.row = pending;
+    rows.push_back(pending);
 
     // curl sends the same body: everything behind the blank line.
-    std::size_t blank = request.find("\n\n");
+    std::size_t blank = u.request.find("\n\n");
     if (config.curl && blank != std::string::npos) {
-      std::ofstream body(benchDir / "upload.body", std::ios::binary | std::ios::trunc);
-      body.write(request.data() + blank + 2, static_cast<std::streamsize>(request.size() - blank - 2));
-      body.close();
+      std::string body = "upload-" + std::to_string(u.size) + ".body";
+      std::ofstream file(benchDir / body, std::ios::binary | std::ios::trunc);
+      file.write(u.request.data() + blank + 2, static_cast<std::streamsize>(u.request.size() - blank - 2));
+      file.close();
       std::string lines = bench_urlLine(sim_port(device), "/cgi-bin/setUpdateFileToServer.cgi") +
-                          "data-binary = \"@" + benchDirUnix + "/upload.body\"\n"
+                          "data-binary = \"@" + benchDirUnix + "/" + body + "\"\n"
                           "header = \"Content-Type:multipart/form-data\"\nheader = \"Expect:\"\n";
-      auto peer = bench_curlRow("sendUpdateFile " + std::to_string(size) + " bytes vs curl", curl, lines,
-                                config.curlUploads, config.curlUploadBound, [] {},
-                                [&] { return bench_upload(data, size) == 1; }, "s", &row.floorMedian);
-      bench_settle({peer}, 1);
-      report->rows.push_back(peer->row);
-      sim_clearRequests(device);
+      int size = u.size;
+      u.peer = bench_curlRow(row.name + " vs curl", curl, lines, config.curlUploads, config.curlUploadBound,
+                             [device] { sim_clearRequests(device); },
+                             [&data, size] { return bench_upload(data, size) == 1; }, "s", &row.floorMedian);
+      rows.push_back(u.peer);
     }
   }
 
@@ -460,7 +466,6 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
   g.name = "upload time per byte, largest over smallest";
   g.limit = 1.3;
   std::vector<double> perByteLargest, perByteSmallest;
-  const double small = sizes.front(), large = sizes.back();
   growth->take = [&](int n) {
     for (int i = 0; i < n; ++i) {
       double t[2];
@@ -472,8 +477,8 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
         t[size == sizes.back()] = (bench_nowMs() - start) / 1000.0;
         sim_clearRequests(device);
       }
-      perByteSmallest.push_back(t[0] / small);
-      perByteLargest.push_back(t[1] / large);
+      perByteSmallest.push_back(t[0] / sizes.front());
+      perByteLargest.push_back(t[1] / sizes.back());
     }
   };
   growth->evaluate = [&] {
@@ -482,13 +487,26 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
     g.interval = bench_pairedInterval(perByteLargest, perByteSmallest, 1);
     g.verdict = bench_judge(g);
   };
-  bench_settle({growth}, 1);
+  rows.push_back(growth);
+
+  // In passes over all sizes, as the calls (see bench_settle).
+  bench_settle(rows, config.passes);
+  std::vector<double> libraryMedians, floorMedians, sizeBytes;
+  for (const upload& u : uploads) {
+    libraryMedians.push_back(u.row->row.median);
+    floorMedians.push_back(u.row->row.floorMedian);
+    sizeBytes.push_back(u.size);
+  }
   char note[200];
   std::snprintf(note, sizeof note,
                 "rounds of both sizes back to back; the rows above give %.2fx (floor %.2fx); below 1 means fixed "
                 "costs dominate the small package",
                 bench_growth(sizeBytes, libraryMedians), bench_growth(sizeBytes, floorMedians));
   g.note = note;
+  for (const upload& u : uploads) {
+    report->rows.push_back(u.row->row);
+    if (u.peer) report->rows.push_back(u.peer->row);
+  }
   report->rows.push_back(g);
 }
 
