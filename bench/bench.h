@@ -33,7 +33,7 @@ struct bench_interval {
   double high = -1;
 };
 
-const double kBenchConfidence = 0.95;
+const double kBenchConfidence = 0.99;
 const int kBenchResamples = 2000;
 // Fixed, so that the same samples always give the same interval.
 const unsigned kBenchSeed = 20261210u;

@@ -58,7 +58,7 @@ std::string bench_table(const bench_report& report, bool header) {
   std::string out;
   if (header) {
     out +=
-        "| platform | measurement | n | median | p99 | floor median | floor p99 | ratio | 95% interval | target | "
+        "| platform | measurement | n | median | p99 | floor median | floor p99 | ratio | 99% interval | target | "
         "MB/s (floor) | result | note |\n"
         "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---|\n";
   }
