@@ -49,6 +49,12 @@ double bench_pairedRatio(const std::vector<double>& a, const std::vector<double>
 bench_interval bench_pairedInterval(const std::vector<double>& a, const std::vector<double>& b, int block,
                                     double confidence = kBenchConfidence, int resamples = kBenchResamples,
                                     unsigned seed = kBenchSeed);
+// The same with blocks of any length: starts holds the index of each
+// block's first round, ascending, the first 0.
+bench_interval bench_pairedIntervalOfBlocks(const std::vector<double>& a, const std::vector<double>& b,
+                                            const std::vector<std::size_t>& starts,
+                                            double confidence = kBenchConfidence, int resamples = kBenchResamples,
+                                            unsigned seed = kBenchSeed);
 
 // ---- measured rows and the report (bench_report.cpp)
 

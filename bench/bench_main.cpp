@@ -42,8 +42,7 @@ struct bench_config {
   int curlBound = 600;
   int uploadRepeats = 9;
   int uploadBound = 36;
-  // curl's uploads come in rounds of 3, each one block: 10 blocks at first,
-  // since a bootstrap over fewer blocks claims more certainty than it has.
+  // curl's uploads come in rounds of 3, two of them in each pass.
   int curlUploads = 30;
   int curlUploadBound = 60;
   int passes = 5;  // over the call rows, see bench_settle
@@ -95,9 +94,10 @@ std::vector<std::string> bench_captureRequests(sim_server* device, const std::fu
 }
 
 const int kWarmupRounds = 50;
-// Rounds resampled together for an interval: a spell of load outlasts a
-// round, so single rounds would look more independent than they are.
-const int kBlock = 20;
+// The rounds that one take() adds (one pass of bench_settle) are resampled
+// together for an interval: the load of a shared machine changes from one
+// pass to the next, so single rounds would look more independent than they
+// are, and an interval over them would not hold from run to run.
 
 // A row being measured: take(n) adds n paired rounds, evaluate() works out
 // its figures and verdict afresh over all of them.
@@ -170,6 +170,7 @@ std::shared_ptr<bench_pending> bench_measureCall(const std::string& name, sim_se
   sim_clearRequests(device);
   struct state {
     std::vector<double> library, floor;
+    std::vector<std::size_t> blocks;  // where each take() began
     int floorFailures = 0;
   };
   auto s = std::make_shared<state>();
@@ -179,6 +180,7 @@ std::shared_ptr<bench_pending> bench_measureCall(const std::string& name, sim_se
       if (!bench_floorExchange(sim_port(device), request).ok) ++s->floorFailures;
   };
   pending->take = [s, p, device, settings, call, floorOnce](int n) {
+    s->blocks.push_back(s->library.size());
     settings();
     // Unmeasured: the rows measured in between leave other caches behind.
     for (int i = 0; i < 3; ++i) {
@@ -219,7 +221,7 @@ std::shared_ptr<bench_pending> bench_measureCall(const std::string& name, sim_se
     r.floorMedian = bench_median(s->floor);
     r.floorP99 = bench_percentile(s->floor, 99);
     r.ratio = bench_pairedRatio(s->library, s->floor);
-    r.interval = bench_pairedInterval(s->library, s->floor, kBlock);
+    r.interval = bench_pairedIntervalOfBlocks(s->library, s->floor, s->blocks);
     r.verdict = bench_judge(r);
     r.note = exchanges;
     if (s->floorFailures) r.note += "; " + std::to_string(s->floorFailures) + " floor exchanges failed";
@@ -276,9 +278,8 @@ std::vector<double> bench_curlTimes(const bench_curl& curl, const std::string& c
 // that both meet the same load of the machine.
 // floorMedian: the floor of the same exchange (same unit), to tell when the
 // device itself treats curl's request differently.
-// Calls come in rounds of 20, uploads in rounds of 3; a round is one block
-// of the interval, since a call is paired with a transfer of its round only
-// by its place in it.
+// Calls come in rounds of 20, uploads in rounds of 3; a call is paired with
+// a transfer of its round only by its place in it.
 std::shared_ptr<bench_pending> bench_curlRow(const std::string& name, const bench_curl& curl,
                                              const std::string& configLines, int count, int bound,
                                              const std::function<void()>& settings, const std::function<bool()>& call,
@@ -299,6 +300,7 @@ std::shared_ptr<bench_pending> bench_curlRow(const std::string& name, const benc
   }
   struct state {
     std::vector<double> library, times;
+    std::vector<std::size_t> blocks;  // where each take() began
     std::string problem;
   };
   auto s = std::make_shared<state>();
@@ -309,6 +311,7 @@ std::shared_ptr<bench_pending> bench_curlRow(const std::string& name, const benc
   // other half.
   const int round = unit == "s" ? 3 : 20;
   pending->take = [s, p, curl, configLines, settings, call, scale, round](int total) {
+    s->blocks.push_back(s->times.size());
     settings();
     auto timeLibrary = [&](int n) {
       for (int i = 0; i < n; ++i) {
@@ -325,7 +328,7 @@ std::shared_ptr<bench_pending> bench_curlRow(const std::string& name, const benc
       timeLibrary(n / 2);
     }
   };
-  pending->evaluate = [s, p, scale, round, floorMedian] {
+  pending->evaluate = [s, p, scale, floorMedian] {
     bench_row& r = p->row;
     r.samples = static_cast<int>(s->times.size());
     // Columns: the library, then curl in the floor columns; the ratio is ours over curl's.
@@ -334,7 +337,7 @@ std::shared_ptr<bench_pending> bench_curlRow(const std::string& name, const benc
     r.floorMedian = bench_median(s->times);
     r.floorP99 = bench_percentile(s->times, 99);
     r.ratio = bench_pairedRatio(s->library, s->times);
-    r.interval = bench_pairedInterval(s->library, s->times, round);
+    r.interval = bench_pairedIntervalOfBlocks(s->library, s->times, s->blocks);
     if (!s->problem.empty()) r.failures = std::max(r.failures, 1);
     r.verdict = bench_judge(r);
     r.note = "floor columns: curl (second process, its own time_total); ";
@@ -386,6 +389,7 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
     int size = 0;
     std::string request;  // the library's own, replayed by the floor
     std::vector<double> library, floor;
+    std::vector<std::size_t> blocks;
     int floorFailures = 0;
     std::shared_ptr<bench_pending> row, peer;
   };
@@ -407,6 +411,7 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
     sim_clearRequests(device);
     u.request = requests.empty() ? std::string() : requests.back();
     pending->take = [&u, &row, &data, device](int n) {
+      u.blocks.push_back(u.library.size());
       for (int i = 0; i < n; ++i) {
         double start = bench_nowMs();
         if (bench_upload(data, u.size) != 1) ++row.failures;
@@ -427,7 +432,7 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
       row.floorMedian = bench_median(u.floor);
       row.floorP99 = *std::max_element(u.floor.begin(), u.floor.end());
       row.ratio = bench_pairedRatio(u.library, u.floor);
-      row.interval = bench_pairedInterval(u.library, u.floor, 1);
+      row.interval = bench_pairedIntervalOfBlocks(u.library, u.floor, u.blocks);
       row.verdict = bench_judge(row);
       row.mbPerSecond = bench_ratio(u.size / 1e6, row.median);
       row.floorMbPerSecond = bench_ratio(u.size / 1e6, row.floorMedian);
@@ -466,7 +471,9 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
   g.name = "upload time per byte, largest over smallest";
   g.limit = 1.3;
   std::vector<double> perByteLargest, perByteSmallest;
+  std::vector<std::size_t> growthBlocks;
   growth->take = [&](int n) {
+    growthBlocks.push_back(perByteLargest.size());
     for (int i = 0; i < n; ++i) {
       double t[2];
       for (int k = 0; k < 2; ++k) {
@@ -484,7 +491,7 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
   growth->evaluate = [&] {
     g.samples = static_cast<int>(perByteLargest.size());
     g.ratio = bench_pairedRatio(perByteLargest, perByteSmallest);
-    g.interval = bench_pairedInterval(perByteLargest, perByteSmallest, 1);
+    g.interval = bench_pairedIntervalOfBlocks(perByteLargest, perByteSmallest, growthBlocks);
     g.verdict = bench_judge(g);
   };
   rows.push_back(growth);

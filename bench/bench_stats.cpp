@@ -87,20 +87,31 @@ double bench_pairedRatio(const std::vector<double>& a, const std::vector<double>
 
 bench_interval bench_pairedInterval(const std::vector<double>& a, const std::vector<double>& b, int block,
                                     double confidence, int resamples, unsigned seed) {
-  if (a.empty() || a.size() != b.size() || block < 1 || resamples < 1) return bench_interval();
+  if (block < 1) return bench_interval();
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < a.size(); i += static_cast<std::size_t>(block)) starts.push_back(i);
+  return bench_pairedIntervalOfBlocks(a, b, starts, confidence, resamples, seed);
+}
+
+bench_interval bench_pairedIntervalOfBlocks(const std::vector<double>& a, const std::vector<double>& b,
+                                            const std::vector<std::size_t>& starts, double confidence,
+                                            int resamples, unsigned seed) {
+  if (a.empty() || a.size() != b.size() || resamples < 1 || starts.empty() || starts[0] != 0) return bench_interval();
+  for (std::size_t k = 1; k < starts.size(); ++k)
+    if (starts[k] <= starts[k - 1] || starts[k] >= a.size()) return bench_interval();
   std::vector<double> ratios = bench_roundRatios(a, b);
   if (ratios.size() != a.size()) return bench_interval();
-  const std::size_t n = ratios.size(), size = static_cast<std::size_t>(block);
-  const std::size_t blocks = (n + size - 1) / size;
+  const std::size_t blocks = starts.size();
   std::mt19937 random(seed);
   std::vector<double> statistics, x;
   statistics.reserve(static_cast<std::size_t>(resamples));
   for (int r = 0; r < resamples; ++r) {
     x.clear();
     for (std::size_t k = 0; k < blocks; ++k) {
-      std::size_t first = bench_draw(random, blocks) * size;
-      x.insert(x.end(), ratios.begin() + static_cast<std::ptrdiff_t>(first),
-               ratios.begin() + static_cast<std::ptrdiff_t>(std::min(first + size, n)));
+      std::size_t pick = bench_draw(random, blocks);
+      std::size_t end = pick + 1 < blocks ? starts[pick + 1] : ratios.size();
+      x.insert(x.end(), ratios.begin() + static_cast<std::ptrdiff_t>(starts[pick]),
+               ratios.begin() + static_cast<std::ptrdiff_t>(end));
     }
     statistics.push_back(bench_medianInPlace(x));
   }
