@@ -30,7 +30,7 @@ EXIT_CODES = {
     11: ("wrong-version", "the device came back with another version than expected"),
 }
 
-CONNECTION_SPEC = dict(
+CONNECTION_OPTIONS = dict(
     address=dict(type="str", required=True),
     port=dict(type="int", default=80),
     user=dict(type="str", default="admin"),
@@ -43,10 +43,10 @@ CONNECTION_SPEC = dict(
 )
 
 
-def connection_spec(**extra):
-    spec = dict(CONNECTION_SPEC)
-    spec.update(extra)
-    return spec
+def connection_options(**extra):
+    options = dict(CONNECTION_OPTIONS)
+    options.update(extra)
+    return options
 
 
 def meaning(code):

@@ -94,7 +94,7 @@ from ansible_collections.ormi.devices.plugins.module_utils import ormi
 
 def main():
     module = AnsibleModule(
-        argument_spec=ormi.connection_spec(
+        argument_spec=ormi.connection_options(
             gather=dict(type="list", elements="str", choices=["configuration", "values"], default=[]),
             module=dict(type="str", default="devicebase"),
         ),

@@ -95,7 +95,7 @@ def read(module):
 
 def main():
     module = AnsibleModule(
-        argument_spec=ormi.connection_spec(
+        argument_spec=ormi.connection_options(
             base=dict(type="str", required=True),
             channel=dict(type="str", required=True),
             value=dict(type="int"),

@@ -140,7 +140,7 @@ from ansible_collections.ormi.devices.plugins.module_utils import ormi
 
 def main():
     module = AnsibleModule(
-        argument_spec=ormi.connection_spec(
+        argument_spec=ormi.connection_options(
             package=dict(type="path", required=True),
             version=dict(type="str", required=True),
             force=dict(type="bool", default=False),

@@ -130,7 +130,7 @@ def typed_like(before, wanted):
 
 def main():
     module = AnsibleModule(
-        argument_spec=ormi.connection_spec(
+        argument_spec=ormi.connection_options(
             type=dict(type="str", default="configuration"),
             module=dict(type="str", required=True),
             key=dict(type="str", required=True, no_log=False),
