@@ -1,5 +1,6 @@
 // Win32 platform layer: the event thread with its message-only window
-// "ormiControl" that receives the socket notifications as message 1025,
+// "ormiControl" that receives the socket notifications as message 1025
+// (and the close markers that retire a closed socket's late ones),
 // Windows Sockets, the private-profile functions, OutputDebugStringA, the
 // process-wide lock and the signalled waits.
 #include <winsock2.h>
@@ -8,7 +9,7 @@
 #include "sock.h"
 #include <atomic>
 
-enum { WM_SOCKET_EVENT = WM_USER + 1 };
+enum { WM_SOCKET_EVENT = WM_USER + 1, WM_SOCKET_CLOSED = WM_USER + 2 };
 
 // ---- lock, time, waits
 
@@ -67,6 +68,14 @@ std::atomic<plat_window> eventWindow(nullptr);
 // that has been closed are dropped instead of being taken for the next one.
 static volatile SOCKET currentSocket = INVALID_SOCKET;
 
+// The next socket mostly gets the number of the one just closed, so the
+// number alone cannot tell their notifications apart. Every close queues a
+// marker behind whatever was posted for the closed socket; notifications
+// count only once the event thread has taken every marker, and those of the
+// next socket are all queued behind it.
+static std::atomic<unsigned> closesPosted(0);
+static unsigned closesTaken;                    // event thread only
+
 static LRESULT CALLBACK eventWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -74,8 +83,11 @@ static LRESULT CALLBACK eventWindowProc(HWND window, UINT message, WPARAM wParam
         return 0;
     case WM_CLOSE:
         return 0;                                // the window stays
+    case WM_SOCKET_CLOSED:
+        ++closesTaken;
+        return 0;
     case WM_SOCKET_EVENT:
-        if ((SOCKET)wParam == currentSocket)
+        if ((SOCKET)wParam == currentSocket && closesTaken == closesPosted.load(std::memory_order_acquire))
             sock_onEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
         return 0;
     default:
@@ -184,7 +196,15 @@ int plat_socketClose(plat_socket s)
 {
     if ((SOCKET)s == currentSocket)
         currentSocket = INVALID_SOCKET;
-    return closesocket((SOCKET)s) == 0 ? 0 : -1;
+    int result = closesocket((SOCKET)s) == 0 ? 0 : -1;
+    // After closesocket nothing more is posted for it: the marker goes last.
+    HWND window = (HWND)eventWindow.load(std::memory_order_acquire);
+    if (window) {
+        closesPosted.fetch_add(1, std::memory_order_acq_rel);
+        if (!PostMessageA(window, WM_SOCKET_CLOSED, 0, 0))
+            closesPosted.fetch_sub(1, std::memory_order_acq_rel);
+    }
+    return result;
 }
 
 int plat_socketWaitWritable(plat_socket s, int ms)

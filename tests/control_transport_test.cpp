@@ -627,6 +627,75 @@ TEST_F(TransportTest, ClosingTheEventWindowLeavesItWorking) {
 }
 #endif
 
+#ifdef _WIN32
+// Stands in for a busy event thread: holds the first close notification in
+// the library's window until released, then hands it on.
+namespace held_close {
+WNDPROC original;
+std::atomic<bool> holding(false), held(false), released(false), forwarded(false);
+std::atomic<WPARAM> heldSocket(0), connectSocket(0);
+
+LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_USER + 1 && WSAGETSELECTEVENT(lParam) == FD_CONNECT)
+        connectSocket = wParam;
+    if (message == WM_USER + 1 && WSAGETSELECTEVENT(lParam) == FD_CLOSE && holding.exchange(false)) {
+        heldSocket = wParam;
+        held = true;
+        for (int i = 0; i < 500 && !released; ++i)
+            Sleep(10);
+        LRESULT result = CallWindowProcA(original, window, message, wParam, lParam);
+        forwarded = true;
+        return result;
+    }
+    return CallWindowProcA(original, window, message, wParam, lParam);
+}
+}  // namespace held_close
+
+bool waitFor(const std::atomic<bool>& flag) {
+    for (int i = 0; i < 300 && !flag; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return flag;
+}
+
+TEST_F(TransportTest, LateCloseOfAClosedSocketIsNotTakenForTheNextOne) {
+    int listenPort = 0;
+    simnet_handle listener = simnet_listen("127.0.0.1", 0, &listenPort);
+    ASSERT_NE(listener, simnet_invalid);
+    char address[256], portText[256];
+    auto connectNext = [&](simnet_handle* client) {
+        snprintf(address, sizeof address, "127.0.0.1");
+        snprintf(portText, sizeof portText, "%d", listenPort);
+        EXPECT_EQ(sock_open(5), 1);
+        EXPECT_EQ(sock_connect(address, portText), 1);
+        EXPECT_EQ(simnet_accept(listener, 3000, client), 1);
+    };
+    simnet_handle first = simnet_invalid, second = simnet_invalid;
+    connectNext(&first);
+    ASSERT_EQ(sock_sendText("x", 2), 1);          // connected
+
+    HWND window = eventWindow.load();
+    held_close::original = (WNDPROC)SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)held_close::proc);
+    held_close::holding = true;
+    simnet_close(first);                          // the device goes: its close is queued
+    ASSERT_TRUE(waitFor(held_close::held));
+
+    sock_close();
+    connectNext(&second);                         // its connect queues behind the held close
+    held_close::released = true;
+    ASSERT_TRUE(waitFor(held_close::forwarded));
+    EXPECT_EQ(sock_sendText("y", 2), 1);
+
+    // The second device has neither answered nor closed.
+    char out[4096];
+    EXPECT_EQ(sock_waitResponse(out, 1), 0)
+        << "socket " << held_close::heldSocket << " closed, then " << held_close::connectSocket << " opened";
+    sock_close();
+    SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)held_close::original);
+    simnet_close(second);
+    simnet_close(listener);
+}
+#endif
+
 TEST(HttpFindBody, SplitsAtTheFirstBlankLine) {
     struct body_case { const char* name; const char* text; int bodyOffset; };
     const body_case cases[] = {
