@@ -9,6 +9,8 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <cerrno>
+#include <cstdio>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -32,32 +34,47 @@ std::string directoryOfThisProgram() {
     return text.substr(0, text.find_last_of("\\/") + 1);
 }
 
-// The helper's exit code, or -1 when it could not be started or waited for.
-int runHelper(const std::string& helper, const std::string& library, const std::string& settings) {
+// How one helper ended: "exit 0" when its call succeeded; otherwise how it
+// failed to start, to end or to succeed, so that a rare failure says which.
+std::string runHelper(const std::string& helper, const std::string& library, const std::string& settings) {
+    char text[96];
 #ifdef _WIN32
     std::string line = "\"" + helper + "\" \"" + library + "\" \"" + settings + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return -1;
-    DWORD code = (DWORD)-1;
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.hProcess, &code)) {
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        snprintf(text, sizeof text, "not started (error %lu)", (unsigned long)GetLastError());
+        return text;
+    }
+    DWORD code = 0;
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
         TerminateProcess(process.hProcess, 99);
-        code = (DWORD)-1;
+        snprintf(text, sizeof text, "no end within 60 s");
+    } else if (!GetExitCodeProcess(process.hProcess, &code)) {
+        snprintf(text, sizeof text, "no exit code (error %lu)", (unsigned long)GetLastError());
+    } else {
+        snprintf(text, sizeof text, code < 256 ? "exit %lu" : "exit 0x%lx", (unsigned long)code);
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return (int)code;
+    return text;
 #else
     char* argv[] = { (char*)helper.c_str(), (char*)library.c_str(), (char*)settings.c_str(), nullptr };
     pid_t child = 0;
-    if (posix_spawn(&child, helper.c_str(), nullptr, nullptr, argv, environ) != 0)
-        return -1;
+    int error = posix_spawn(&child, helper.c_str(), nullptr, nullptr, argv, environ);
+    if (error != 0) {
+        snprintf(text, sizeof text, "not started (error %d)", error);
+        return text;
+    }
     int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+    if (waitpid(child, &status, 0) != child)
+        snprintf(text, sizeof text, "not waited for (errno %d)", errno);
+    else if (WIFSIGNALED(status))
+        snprintf(text, sizeof text, "signal %d", WTERMSIG(status));
+    else
+        snprintf(text, sizeof text, "exit %d", WEXITSTATUS(status));
+    return text;
 #endif
 }
 
@@ -80,18 +97,18 @@ TEST(LibraryLoad, FirstCallRightAfterLoadingSucceedsInEveryFreshProcess) {
     const std::string helper = here + "control_load_helper", library = here + "libormi_control.so";
 #endif
     const int runs = 200;
-    std::map<int, int> codes;                    // exit code -> how often
+    std::map<std::string, int> endings;          // how a helper ended -> how often
     for (int i = 0; i < runs; ++i)
-        ++codes[runHelper(helper, library, settings.string())];
+        ++endings[runHelper(helper, library, settings.string())];
     const std::size_t requests = sim_requests(device).size();
     sim_stop(device);
     std::error_code ignored;
     std::filesystem::remove_all(settings, ignored);
 
     std::string seen;
-    for (const auto& c : codes)
-        seen += " exit code " + std::to_string(c.first) + ": " + std::to_string(c.second) + "x";
-    EXPECT_EQ(codes[0], runs) << seen;
+    for (const auto& e : endings)
+        seen += " " + e.first + ": " + std::to_string(e.second) + "x;";
+    EXPECT_EQ(endings["exit 0"], runs) << seen;
     EXPECT_EQ(requests, (std::size_t)runs);      // each call made its one exchange
 }
 
