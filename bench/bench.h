@@ -74,6 +74,9 @@ struct bench_row {
   double ratio = 0;       // bench_pairedRatio of the call over the floor (or the peer)
   bench_interval interval; // of the ratio; empty: the ratio alone decides
   double limit = 0;       // the target the ratio must not exceed
+  // How far the ratio moves from one run to the next on this platform, as a
+  // fraction (0.15: 15 percent); the verdict allows for it, see bench_judge.
+  double margin = 0;
   double mbPerSecond = 0; // uploads
   double floorMbPerSecond = 0;
   std::string unit;       // "ms", "s", "KB", "fds", "handles"
@@ -88,10 +91,16 @@ struct bench_report {
 };
 
 // No samples: not measured; failed calls: miss. Otherwise from the interval
-// (or, without one, the ratio itself): miss when it lies wholly above the
-// limit, pass when wholly at or below it, within noise when it holds it.
+// (or, without one, the ratio itself) widened by the row's margin on both
+// sides: miss when it lies wholly above the limit, pass when wholly at or
+// below it, within noise when it holds it.
 bench_verdict bench_judge(const bench_row& row);
 bench_verdict bench_decide(const bench_interval& interval, double limit);
+// interval stretched by margin on both sides: low / (1 + margin), high * (1 + margin).
+bench_interval bench_widen(const bench_interval& interval, double margin);
+// Whether more rounds could still decide the row: not when its ratio itself
+// lies within the margin of the limit, since rounds narrow only the interval.
+bool bench_decidable(const bench_row& row);
 // How many rounds to take next: step more (capped at bound) while the
 // verdict is within noise, 0 once it is decided or the bound is reached.
 int bench_moreRounds(bench_verdict verdict, int taken, int step, int bound);

@@ -12,15 +12,29 @@ bench_verdict bench_decide(const bench_interval& interval, double limit) {
   return BENCH_NOISE;
 }
 
+bench_interval bench_widen(const bench_interval& interval, double margin) {
+  if (interval.high < interval.low || margin <= 0) return interval;
+  bench_interval wide;
+  wide.low = interval.low / (1 + margin);
+  wide.high = interval.high * (1 + margin);
+  return wide;
+}
+
 bench_verdict bench_judge(const bench_row& row) {
   if (row.samples <= 0) return BENCH_NOT_MEASURED;
   if (row.failures > 0) return BENCH_MISS;
   if (row.interval.high < row.interval.low) {
     bench_interval point;
     point.low = point.high = row.ratio;
-    return bench_decide(point, row.limit);
+    return bench_decide(bench_widen(point, row.margin), row.limit);
   }
-  return bench_decide(row.interval, row.limit);
+  return bench_decide(bench_widen(row.interval, row.margin), row.limit);
+}
+
+bool bench_decidable(const bench_row& row) {
+  bench_interval point;
+  point.low = point.high = row.ratio;
+  return bench_decide(bench_widen(point, row.margin), row.limit) != BENCH_NOISE;
 }
 
 int bench_moreRounds(bench_verdict verdict, int taken, int step, int bound) {
@@ -83,6 +97,7 @@ std::string bench_table(const bench_report& report, bool header) {
                : "-";
     out += " | ";
     out += row.limit > 0 ? "<= " + bench_number(row.limit, "%.2f") + "x" : "-";
+    if (row.limit > 0 && row.margin > 0) out += " (" + bench_number(100 * row.margin, "%.0f") + "% drift)";
     out += " | ";
     out += row.mbPerSecond > 0 ? bench_number(row.mbPerSecond, "%.0f") + " (" +
                                      bench_number(row.floorMbPerSecond, "%.0f") + ")"
@@ -132,6 +147,7 @@ std::string bench_json(const bench_report& report) {
            ", \"interval_low\": " + bench_number(r.interval.low, "%.4f") +
            ", \"interval_high\": " + bench_number(r.interval.high, "%.4f") +
            ", \"limit\": " + bench_number(r.limit, "%.4f") +
+           ", \"margin\": " + bench_number(r.margin, "%.4f") +
            ", \"mb_per_s\": " + bench_number(r.mbPerSecond, "%.3f") +
            ", \"floor_mb_per_s\": " + bench_number(r.floorMbPerSecond, "%.3f") +
            ", \"verdict\": " + bench_jsonString(bench_verdictText(r.verdict)) +

@@ -180,6 +180,49 @@ TEST(BenchVerdict, IntervalAgainstTheLimitDecides) {
     EXPECT_EQ(bench_decide(interval(c.low, c.high), 1.5), c.expected) << c.low << "-" << c.high;
 }
 
+TEST(BenchVerdict, MarginForTheDriftBetweenRunsWidensTheIntervalOnBothSides) {
+  struct Case {
+    double low, high, margin;
+    bench_verdict expected;
+  };
+  const Case cases[] = {
+      {1.20, 1.30, 0.10, BENCH_PASS},   // 1.43 at the top: still below 1.5
+      {1.20, 1.40, 0.10, BENCH_NOISE},  // 1.54 at the top
+      {1.40, 1.45, 0.00, BENCH_PASS},   // no margin: the interval alone
+      {1.60, 1.70, 0.10, BENCH_NOISE},  // 1.455 at the bottom
+      {1.70, 1.80, 0.10, BENCH_MISS},   // 1.545 at the bottom
+      {1.00, 1.20, 0.20, BENCH_PASS},   // 1.44 at the top
+  };
+  for (const Case& c : cases) {
+    bench_row row;
+    row.samples = 200;
+    row.ratio = (c.low + c.high) / 2;
+    row.interval = interval(c.low, c.high);
+    row.limit = 1.5;
+    row.margin = c.margin;
+    EXPECT_EQ(bench_judge(row), c.expected) << c.low << "-" << c.high << " margin " << c.margin;
+  }
+  bench_interval none = bench_widen(bench_interval(), 0.5);
+  EXPECT_LT(none.high, none.low);
+}
+
+TEST(BenchVerdict, NoMoreRoundsWhenTheRatioItselfLiesWithinTheMarginOfTheLimit) {
+  struct Case {
+    double ratio;
+    bool decidable;
+  };
+  const Case cases[] = {{1.20, true}, {1.40, false}, {1.50, false}, {1.64, false}, {1.70, true}};
+  for (const Case& c : cases) {
+    bench_row row;
+    row.samples = 200;
+    row.ratio = c.ratio;
+    row.interval = interval(c.ratio - 0.3, c.ratio + 0.3);
+    row.limit = 1.5;
+    row.margin = 0.10;
+    EXPECT_EQ(bench_decidable(row), c.decidable) << c.ratio;
+  }
+}
+
 TEST(BenchVerdict, RowNeedsSamplesAndNoFailuresAndWithoutIntervalItsRatioDecides) {
   struct Case {
     int samples, failures;
@@ -288,6 +331,13 @@ TEST(BenchReport, TableRowShowsFiguresIntervalVerdictAndByHowMuchATargetIsMissed
   EXPECT_EQ(bench_table(oneRowReport(0.148, 0.1, 1.5), false),
             "| native | setValue | 200 | 0.148 ms | 0.296 ms | 0.100 ms | 0.200 ms | 1.48x | 1.41-1.55x | <= 1.50x | - | "
             "within noise | 1 exchange |\n");
+  // With the run-to-run margin the same 1.20x is too close to its target.
+  bench_report drifting = oneRowReport(0.12, 0.1, 1.5);
+  drifting.rows[0].margin = 0.25;
+  drifting.rows[0].verdict = bench_judge(drifting.rows[0]);
+  EXPECT_EQ(bench_table(drifting, false),
+            "| native | setValue | 200 | 0.120 ms | 0.240 ms | 0.100 ms | 0.200 ms | 1.20x | 1.14-1.26x | "
+            "<= 1.50x (25% drift) | - | within noise | 1 exchange |\n");
 }
 
 TEST(BenchReport, HeaderOnlyWhenAskedSoThatRunsJoinUnderOne) {
