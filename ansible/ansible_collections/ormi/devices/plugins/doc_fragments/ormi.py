@@ -1,6 +1,6 @@
 # -*- coding: utf-8 -*-
 # GNU General Public License v3.0+ (see https://www.gnu.org/licenses/gpl-3.0.txt)
-"""Connection options shared by every module of the collection."""
+"""Connection options and check mode, shared by every module of the collection."""
 
 from __future__ import absolute_import, division, print_function
 
@@ -79,4 +79,8 @@ notes:
     above by the collection's action plugin.
 requirements:
   - The C(ormi) program and its C(libormi_control.so) on the host that runs the module.
+attributes:
+  check_mode:
+    description: Runs in check mode, reading the device only, and says whether it would change it.
+    support: full
 """

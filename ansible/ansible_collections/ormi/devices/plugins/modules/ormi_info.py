@@ -31,10 +31,6 @@ options:
       - Name of the device module read for C(gather).
     type: str
     default: devicebase
-attributes:
-  check_mode:
-    description: Runs in check mode, reading the device only, and says whether it would change it.
-    support: full
 """
 
 EXAMPLES = r"""

@@ -35,10 +35,6 @@ options:
     description:
       - The value the output channel must hold. Without it, the channel is only read.
     type: int
-attributes:
-  check_mode:
-    description: Runs in check mode, reading the device only, and says whether it would change it.
-    support: full
 """
 
 EXAMPLES = r"""

@@ -70,10 +70,6 @@ options:
       - Seconds between two polls of the installation's state.
     type: float
     default: 1.5
-attributes:
-  check_mode:
-    description: Runs in check mode, reading the device only, and says whether it would change it.
-    support: full
 """
 
 EXAMPLES = r"""

@@ -48,9 +48,6 @@ options:
       - Without it, the key is only read.
     type: raw
 attributes:
-  check_mode:
-    description: Runs in check mode, reading the device only, and says whether it would change it.
-    support: full
   diff_mode:
     description: Shows the key's value before and after.
     support: full
