@@ -141,6 +141,18 @@ void bench_settle(const bench_rows& rows, int passes) {
   }
 }
 
+// The row's figures from its paired rounds: medians and the top percentile
+// of both sides (100: the slowest), the ratio and its interval.
+void bench_fillPaired(bench_row* r, const std::vector<double>& library, const std::vector<double>& floor,
+                      const std::vector<std::size_t>& blocks, double top) {
+  r->median = bench_median(library);
+  r->p99 = bench_percentile(library, top);
+  r->floorMedian = bench_median(floor);
+  r->floorP99 = bench_percentile(floor, top);
+  r->ratio = bench_pairedRatio(library, floor);
+  r->interval = bench_pairedIntervalOfBlocks(library, floor, blocks);
+}
+
 // One exported call timed against the replay of its captured request bytes.
 // The two alternate so that any drift of the machine hits both alike, and
 // which goes first alternates too, so that neither always meets what the
@@ -225,12 +237,7 @@ std::shared_ptr<bench_pending> bench_measureCall(const std::string& name, sim_se
   pending->evaluate = [s, p, exchanges] {
     bench_row& r = p->row;
     r.samples = static_cast<int>(s->library.size());
-    r.median = bench_median(s->library);
-    r.p99 = bench_percentile(s->library, 99);
-    r.floorMedian = bench_median(s->floor);
-    r.floorP99 = bench_percentile(s->floor, 99);
-    r.ratio = bench_pairedRatio(s->library, s->floor);
-    r.interval = bench_pairedIntervalOfBlocks(s->library, s->floor, s->blocks);
+    bench_fillPaired(&r, s->library, s->floor, s->blocks, 99);
     r.verdict = bench_judge(r);
     r.note = exchanges;
     if (s->floorFailures) r.note += "; " + std::to_string(s->floorFailures) + " floor exchanges failed";
@@ -342,12 +349,7 @@ std::shared_ptr<bench_pending> bench_curlRow(const std::string& name, const benc
     bench_row& r = p->row;
     r.samples = static_cast<int>(s->times.size());
     // Columns: the library, then curl in the floor columns; the ratio is ours over curl's.
-    r.median = bench_median(s->library);
-    r.p99 = bench_percentile(s->library, 99);
-    r.floorMedian = bench_median(s->times);
-    r.floorP99 = bench_percentile(s->times, 99);
-    r.ratio = bench_pairedRatio(s->library, s->times);
-    r.interval = bench_pairedIntervalOfBlocks(s->library, s->times, s->blocks);
+    bench_fillPaired(&r, s->library, s->times, s->blocks, 99);
     if (!s->problem.empty()) r.failures = std::max(r.failures, 1);
     r.verdict = bench_judge(r);
     r.note = "floor columns: curl (second process, its own time_total); ";
@@ -438,12 +440,7 @@ void bench_uploads(sim_server* device, const bench_config& config, const bench_c
     };
     pending->evaluate = [&u, &row] {
       row.samples = static_cast<int>(u.library.size());
-      row.median = bench_median(u.library);
-      row.p99 = *std::max_element(u.library.begin(), u.library.end());
-      row.floorMedian = bench_median(u.floor);
-      row.floorP99 = *std::max_element(u.floor.begin(), u.floor.end());
-      row.ratio = bench_pairedRatio(u.library, u.floor);
-      row.interval = bench_pairedIntervalOfBlocks(u.library, u.floor, u.blocks);
+      bench_fillPaired(&row, u.library, u.floor, u.blocks, 100);
       row.verdict = bench_judge(row);
       row.mbPerSecond = bench_ratio(u.size / 1e6, row.median);
       row.floorMbPerSecond = bench_ratio(u.size / 1e6, row.floorMedian);
