@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -621,10 +622,23 @@ void serveConnection(sim_server* server, simnet_handle client) {
     closeGently(server, client);
 }
 
+// Joins a worker that has finished serving. mingw's thread layer under Wine
+// now and then no longer finds such a thread ("No such process"); it has
+// returned all the same, so its std::thread is let go (a few bytes) rather
+// than ending the whole process.
+void joinWorker(sim_worker& worker) {
+    while (!*worker.done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    try {
+        worker.thread.join();
+    } catch (const std::system_error&) {
+        new std::thread(std::move(worker.thread));
+    }
+}
+
 void reapWorkers(sim_server* server, bool all) {
     for (auto it = server->workers.begin(); it != server->workers.end();) {
         if (all || *it->done) {
-            it->thread.join();
+            joinWorker(*it);
             it = server->workers.erase(it);
         } else {
             ++it;
