@@ -42,6 +42,9 @@ const unsigned kBenchSeed = 20261210u;
 // same round, so that a load that slows both alike cancels. 0 when a and b
 // differ in length or no b[i] is positive.
 double bench_pairedRatio(const std::vector<double>& a, const std::vector<double>& b);
+// a[i] / b[i] for every round with a positive b[i]; empty when a and b differ
+// in length.
+std::vector<double> bench_roundRatios(const std::vector<double>& a, const std::vector<double>& b);
 // Percentile bootstrap of bench_pairedRatio. The rounds are resampled in
 // blocks of `block` consecutive ones, so that a spell of load on the machine
 // (which lasts longer than a round) widens the interval instead of hiding in
@@ -79,6 +82,10 @@ struct bench_row {
   double margin = 0;
   double mbPerSecond = 0; // uploads
   double floorMbPerSecond = 0;
+  // The rounds' own ratios, and where each block of them (resampled
+  // together for the interval) begins; raw figures for the JSON.
+  std::vector<double> rounds;
+  std::vector<std::size_t> blocks;
   std::string unit;       // "ms", "s", "KB", "fds", "handles"
   std::string note;
   bench_verdict verdict = BENCH_NOT_MEASURED;
@@ -90,6 +97,11 @@ struct bench_report {
   std::vector<bench_row> rows;
 };
 
+// The row's figures from its paired rounds: medians and the top percentile
+// of both sides (100: the slowest), the ratio, its interval over the blocks
+// that begin at blocks, and the rounds' own ratios.
+void bench_fillPaired(bench_row* r, const std::vector<double>& library, const std::vector<double>& floor,
+                      const std::vector<std::size_t>& blocks, double top);
 // No samples: not measured; failed calls: miss. Otherwise from the interval
 // (or, without one, the ratio itself) widened by the row's margin on both
 // sides: miss when it lies wholly above the limit, pass when wholly at or

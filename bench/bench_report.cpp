@@ -1,9 +1,22 @@
-// The report: verdicts, the Markdown table (rows of several platforms can be
-// joined under one header) and the raw figures as JSON.
+// The report: a row's figures from its rounds, verdicts, the Markdown table
+// (rows of several platforms can be joined under one header) and the raw
+// figures as JSON.
 #include "bench.h"
 
 #include <algorithm>
 #include <cstdio>
+
+void bench_fillPaired(bench_row* r, const std::vector<double>& library, const std::vector<double>& floor,
+                      const std::vector<std::size_t>& blocks, double top) {
+  r->median = bench_median(library);
+  r->p99 = bench_percentile(library, top);
+  r->floorMedian = bench_median(floor);
+  r->floorP99 = bench_percentile(floor, top);
+  r->ratio = bench_pairedRatio(library, floor);
+  r->interval = bench_pairedIntervalOfBlocks(library, floor, blocks);
+  r->rounds = bench_roundRatios(library, floor);
+  r->blocks = blocks;
+}
 
 bench_verdict bench_decide(const bench_interval& interval, double limit) {
   if (interval.high < interval.low) return BENCH_NOT_MEASURED;
@@ -151,7 +164,12 @@ std::string bench_json(const bench_report& report) {
            ", \"mb_per_s\": " + bench_number(r.mbPerSecond, "%.3f") +
            ", \"floor_mb_per_s\": " + bench_number(r.floorMbPerSecond, "%.3f") +
            ", \"verdict\": " + bench_jsonString(bench_verdictText(r.verdict)) +
-           ", \"note\": " + bench_jsonString(r.note) + "}";
+           ", \"note\": " + bench_jsonString(r.note);
+    out += ", \"rounds\": [";
+    for (std::size_t k = 0; k < r.rounds.size(); ++k) out += (k ? "," : "") + bench_number(r.rounds[k], "%.4f");
+    out += "], \"blocks\": [";
+    for (std::size_t k = 0; k < r.blocks.size(); ++k) out += (k ? "," : "") + std::to_string(r.blocks[k]);
+    out += "]}";
   }
   return out + "\n]}\n";
 }

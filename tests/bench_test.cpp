@@ -358,6 +358,17 @@ TEST(BenchReport, JsonEscapesQuotesBackslashesAndControlCharacters) {
   EXPECT_NE(json.find("\"median\": 0.300000"), std::string::npos);
 }
 
+TEST(BenchReport, JsonCarriesEachRoundsRatioAndWhereItsBlocksBegin) {
+  bench_report report = oneRowReport(0.3, 0.1, 1.5);
+  bench_fillPaired(&report.rows[0], {0.3, 0.2, 0.45}, {0.1, 0.1, 0.15}, {0, 2}, 99);
+  std::string json = bench_json(report);
+  EXPECT_NE(json.find("\"rounds\": [3.0000,2.0000,3.0000], \"blocks\": [0,2]}"), std::string::npos) << json;
+  // A row without rounds (memory, or nothing measured) gives empty lists.
+  report.rows[0].rounds.clear();
+  report.rows[0].blocks.clear();
+  EXPECT_NE(bench_json(report).find("\"rounds\": [], \"blocks\": []}"), std::string::npos);
+}
+
 class BenchFloor : public ::testing::Test {
  protected:
   void SetUp() override {
