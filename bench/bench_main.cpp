@@ -44,7 +44,7 @@ struct bench_config {
   int curlBound = 600;
   int uploadRepeats = 30;
   int uploadBound = 90;
-  // curl's uploads come in rounds of 3, two of them in each pass.
+  // curl's uploads come in rounds of 3, one in each of the ten passes.
   int curlUploads = 30;
   int curlUploadBound = 60;
   int passes = 10;  // over the call rows, see bench_settle

@@ -43,8 +43,23 @@ std::string runHelper(const std::string& helper, const std::string& library, con
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        snprintf(text, sizeof text, "not started (error %lu)", (unsigned long)GetLastError());
+    // Wine now and then fails to create a process with ERROR_INTERNAL_ERROR
+    // (1 in about 1,000 here) before any of the helper runs: no load of the
+    // library took place, so that start is tried again, and said.
+    BOOL started = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+        error = started ? 0 : GetLastError();
+        if (!started && error != ERROR_INTERNAL_ERROR)
+            break;
+        if (!started) {
+            printf("helper not started (error %lu), tried again\n", (unsigned long)error);
+            Sleep(100);
+        }
+    }
+    if (!started) {
+        snprintf(text, sizeof text, "not started (error %lu)", (unsigned long)error);
         return text;
     }
     DWORD code = 0;
