@@ -48,15 +48,13 @@ std::string runHelper(const std::string& helper, const std::string& library, con
     // library took place, so that start is tried again, and said.
     BOOL started = FALSE;
     DWORD error = 0;
-    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
         started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
         error = started ? 0 : GetLastError();
-        if (!started && error != ERROR_INTERNAL_ERROR)
+        if (started || error != ERROR_INTERNAL_ERROR)
             break;
-        if (!started) {
-            printf("helper not started (error %lu), tried again\n", (unsigned long)error);
-            Sleep(100);
-        }
+        printf("helper not started (error %lu), tried again\n", (unsigned long)error);
+        Sleep(100);
     }
     if (!started) {
         snprintf(text, sizeof text, "not started (error %lu)", (unsigned long)error);

@@ -275,6 +275,8 @@ def test_collection_passes_the_sanity_checks_that_run_offline(tmp_path):
     skip = [a for t in SANITY_NEEDS_NETWORK for a in ("--skip-test", t)]
     with open(SANITY + "/pep8/current-ignore.txt") as f:
         pep8_ignore = ",".join(line.strip() for line in f if line.strip())
+    # validate-modules also run directly: its --arg-spec option loads each
+    # module and checks the arguments it declares against its documentation.
     runs = [
         ["ansible-test", "sanity", "--python", "3.11"] + skip,
         ["/usr/bin/python3", SANITY + "/validate-modules/validate.py", "--arg-spec", "--collection",
