@@ -29,8 +29,8 @@ bool bench_grows(const std::vector<long long>& samplesKb, long long toleranceKb,
 
 // A two-sided confidence interval; empty (high < low) when none could be given.
 struct bench_interval {
-  double low = 0;
-  double high = -1;
+    double low = 0;
+    double high = -1;
 };
 
 const double kBenchConfidence = 0.99;
@@ -66,35 +66,35 @@ bench_interval bench_pairedIntervalOfBlocks(const std::vector<double>& a, const 
 enum bench_verdict { BENCH_PASS, BENCH_MISS, BENCH_NOISE, BENCH_NOT_MEASURED };
 
 struct bench_row {
-  std::string group;      // "call", "upload", "curl", "memory"
-  std::string name;       // what was measured
-  int samples = 0;         // paired rounds for calls and uploads
-  int failures = 0;       // calls that did not give the expected result
-  double median = 0;      // ms for calls, s for uploads
-  double p99 = 0;
-  double floorMedian = 0; // the same request bytes over a blocking socket
-  double floorP99 = 0;
-  double ratio = 0;       // bench_pairedRatio of the call over the floor (or the peer)
-  bench_interval interval; // of the ratio; empty: the ratio alone decides
-  double limit = 0;       // the target the ratio must not exceed
-  // How far the ratio moves from one run to the next on this platform, as a
-  // fraction (0.15: 15 percent); the verdict allows for it, see bench_judge.
-  double margin = 0;
-  double mbPerSecond = 0; // uploads
-  double floorMbPerSecond = 0;
-  // The rounds' own ratios, and where each block of them (resampled
-  // together for the interval) begins; raw figures for the JSON.
-  std::vector<double> rounds;
-  std::vector<std::size_t> blocks;
-  std::string unit;       // "ms", "s", "KB", "fds", "handles"
-  std::string note;
-  bench_verdict verdict = BENCH_NOT_MEASURED;
+    std::string group; // "call", "upload", "curl", "memory"
+    std::string name;  // what was measured
+    int samples = 0;   // paired rounds for calls and uploads
+    int failures = 0;  // calls that did not give the expected result
+    double median = 0; // ms for calls, s for uploads
+    double p99 = 0;
+    double floorMedian = 0; // the same request bytes over a blocking socket
+    double floorP99 = 0;
+    double ratio = 0;        // bench_pairedRatio of the call over the floor (or the peer)
+    bench_interval interval; // of the ratio; empty: the ratio alone decides
+    double limit = 0;        // the target the ratio must not exceed
+    // How far the ratio moves from one run to the next on this platform, as a
+    // fraction (0.15: 15 percent); the verdict allows for it, see bench_judge.
+    double margin = 0;
+    double mbPerSecond = 0; // uploads
+    double floorMbPerSecond = 0;
+    // The rounds' own ratios, and where each block of them (resampled
+    // together for the interval) begins; raw figures for the JSON.
+    std::vector<double> rounds;
+    std::vector<std::size_t> blocks;
+    std::string unit; // "ms", "s", "KB", "fds", "handles"
+    std::string note;
+    bench_verdict verdict = BENCH_NOT_MEASURED;
 };
 
 struct bench_report {
-  std::string platform;   // "native", "win64"
-  bool quick = false;
-  std::vector<bench_row> rows;
+    std::string platform; // "native", "win64"
+    bool quick = false;
+    std::vector<bench_row> rows;
 };
 
 // The row's figures from its paired rounds: medians and the top percentile
@@ -127,16 +127,16 @@ std::string bench_jsonString(const std::string& text);
 // ---- network, processes, probes (bench_net.cpp)
 
 struct bench_exchange {
-  bool ok = false;        // connected, sent everything, saw the device close
-  std::string answer;
+    bool ok = false; // connected, sent everything, saw the device close
+    std::string answer;
 };
 
 // The floor: a blocking socket to 127.0.0.1:port, the bytes sent as they
 // are, everything read until the device closes.
 bench_exchange bench_floorExchange(int port, const std::string& request);
 
-double bench_nowMs();                       // monotonic, fractional ms
-long long bench_residentKb();               // -1 when unknown
+double bench_nowMs();         // monotonic, fractional ms
+long long bench_residentKb(); // -1 when unknown
 // Open descriptors natively, handles on Windows; -1 when unknown. source
 // names how they were counted.
 int bench_openHandles(std::string* source);
@@ -152,9 +152,9 @@ int bench_runCommand(const std::string& commandLine, std::string* output);
 // The curl peer. scratch names one folder twice: as this process names it
 // and as a Unix program does (the same text natively).
 struct bench_curl {
-  std::string program;    // empty: curl cannot be run from this process
-  bool viaShell = false;  // under Wine: started through /bin/sh, see bench_runCurl
-  std::string scratch, scratchUnix;
+    std::string program;   // empty: curl cannot be run from this process
+    bool viaShell = false; // under Wine: started through /bin/sh, see bench_runCurl
+    std::string scratch, scratchUnix;
 };
 bench_curl bench_findCurl(const std::string& scratch, const std::string& scratchUnix);
 // curl with arguments (Unix paths); its exit code and standard output, -1

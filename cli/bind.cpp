@@ -25,23 +25,31 @@ decltype(&::startDLL) pStartDLL;
 #ifdef _WIN32
 const char libraryName[] = "ormi_control.dll";
 HMODULE library;
-void* symbol(const char* name) { return (void*)GetProcAddress(library, name); }
+void* symbol(const char* name)
+{
+    return (void*)GetProcAddress(library, name);
+}
 #else
 const char libraryName[] = "libormi_control.so";
 void* library;
-void* symbol(const char* name) { return dlsym(library, name); }
+void* symbol(const char* name)
+{
+    return dlsym(library, name);
+}
 #endif
 
-template <typename T>
-bool resolve(T* slot, const char* name, std::string* missing) {
+template <typename T> bool resolve(T* slot, const char* name, std::string* missing)
+{
     *slot = reinterpret_cast<T>(symbol(name));
-    if (!*slot && missing->empty()) *missing = name;
+    if (!*slot && missing->empty())
+        *missing = name;
     return *slot != nullptr;
 }
 
-}  // namespace
+} // namespace
 
-int bind_load(std::string* error) {
+int bind_load(std::string* error)
+{
     std::string path = term_executablePath();
     std::size_t slash = path.find_last_of("/\\");
     path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + libraryName;
@@ -76,14 +84,31 @@ int bind_load(std::string* error) {
     return 1;
 }
 
-int bind_checkConnection() { return pCheckConnection(); }
-const char* bind_getValue(const char* type, const char* module, const char* key) { return pGetValue(type, module, key); }
-int bind_setValue(const char* type, const char* module, const char* key, const char* value) {
+int bind_checkConnection()
+{
+    return pCheckConnection();
+}
+const char* bind_getValue(const char* type, const char* module, const char* key)
+{
+    return pGetValue(type, module, key);
+}
+int bind_setValue(const char* type, const char* module, const char* key, const char* value)
+{
     return pSetValue(type, module, key, value);
 }
-int bind_getIO(const char* base, char* channel) { return pGetIO(base, channel); }
-int bind_setIO(const char* base, char* channel, int value) { return pSetIO(base, channel, value); }
-int bind_sendUpdateFile(const char* type, const char* fileName, const char* data, int length) {
+int bind_getIO(const char* base, char* channel)
+{
+    return pGetIO(base, channel);
+}
+int bind_setIO(const char* base, char* channel, int value)
+{
+    return pSetIO(base, channel, value);
+}
+int bind_sendUpdateFile(const char* type, const char* fileName, const char* data, int length)
+{
     return pSendUpdateFile(type, fileName, data, length);
 }
-int bind_sendUpdateFileResp() { return pSendUpdateFileResp(); }
+int bind_sendUpdateFileResp()
+{
+    return pSendUpdateFileResp();
+}

@@ -13,11 +13,14 @@ enum { MAX_GROUPS = 6, MAX_ALPHA = 258, MAX_CODE_LEN = 20, MAX_SELECTORS = 18002
 
 uint32_t crcTable[256];
 
-void makeCrcTable() {
-    if (crcTable[1]) return;
+void makeCrcTable()
+{
+    if (crcTable[1])
+        return;
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i << 24;
-        for (int k = 0; k < 8; ++k) c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
         crcTable[i] = c;
     }
 }
@@ -25,11 +28,12 @@ void makeCrcTable() {
 struct bitReader {
     const unsigned char* data;
     std::size_t size;
-    std::size_t bit;     // next bit, counted from the start
+    std::size_t bit; // next bit, counted from the start
     bool ranOut;
 };
 
-uint32_t readBits(bitReader* r, int count) {
+uint32_t readBits(bitReader* r, int count)
+{
     uint32_t value = 0;
     for (int i = 0; i < count; ++i) {
         if (r->bit >= r->size * 8) {
@@ -51,33 +55,40 @@ struct huffTable {
 };
 
 // Canonical codes in bzip2's order: by length, then by symbol.
-void buildTable(huffTable* t, const unsigned char* lengths, int alphaSize) {
+void buildTable(huffTable* t, const unsigned char* lengths, int alphaSize)
+{
     std::memset(t, 0, sizeof *t);
     t->minLen = MAX_CODE_LEN;
     t->maxLen = 0;
     for (int i = 0; i < alphaSize; ++i) {
         ++t->count[lengths[i]];
-        if (lengths[i] < t->minLen) t->minLen = lengths[i];
-        if (lengths[i] > t->maxLen) t->maxLen = lengths[i];
+        if (lengths[i] < t->minLen)
+            t->minLen = lengths[i];
+        if (lengths[i] > t->maxLen)
+            t->maxLen = lengths[i];
     }
     int code = 0, index = 0;
     for (int len = 1; len <= MAX_CODE_LEN; ++len) {
         t->firstCode[len] = code;
         t->offset[len] = index;
         for (int i = 0; i < alphaSize; ++i)
-            if (lengths[i] == len) t->symbols[index++] = i;
+            if (lengths[i] == len)
+                t->symbols[index++] = i;
         code = (code + t->count[len]) << 1;
     }
 }
 
 // -1 when no code matches within the longest length.
-int decodeSymbol(bitReader* r, const huffTable* t) {
+int decodeSymbol(bitReader* r, const huffTable* t)
+{
     int code = (int)readBits(r, t->minLen);
     for (int len = t->minLen; len <= t->maxLen; ++len) {
         int at = code - t->firstCode[len];
-        if (at >= 0 && at < t->count[len]) return t->symbols[t->offset[len] + at];
+        if (at >= 0 && at < t->count[len])
+            return t->symbols[t->offset[len] + at];
         code = (code << 1) | (int)readBits(r, 1);
-        if (r->ranOut) return -1;
+        if (r->ranOut)
+            return -1;
     }
     return -1;
 }
@@ -87,28 +98,36 @@ struct blockState {
     int blockSizeMax;
 };
 
-int fail(std::string* why, int verdict, const char* text) {
-    if (why) *why = text;
+int fail(std::string* why, int verdict, const char* text)
+{
+    if (why)
+        *why = text;
     return verdict;
 }
 
 // One block after its magic: decode, undo the transforms, compare the CRC.
-int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* why) {
+int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* why)
+{
     uint32_t storedCrc = readBits(r, 32);
-    if (readBits(r, 1)) return fail(why, BZ2_CHECK_UNSUPPORTED, "randomised block (not made by any current bzip2)");
+    if (readBits(r, 1))
+        return fail(why, BZ2_CHECK_UNSUPPORTED, "randomised block (not made by any current bzip2)");
     uint32_t origPtr = readBits(r, 24);
 
     unsigned char seqToUnseq[256];
     int inUse = 0;
     uint32_t ranges = readBits(r, 16);
     for (int i = 0; i < 16; ++i) {
-        if (!(ranges & (0x8000u >> i))) continue;
+        if (!(ranges & (0x8000u >> i)))
+            continue;
         uint32_t bits = readBits(r, 16);
         for (int j = 0; j < 16; ++j)
-            if (bits & (0x8000u >> j)) seqToUnseq[inUse++] = (unsigned char)(i * 16 + j);
+            if (bits & (0x8000u >> j))
+                seqToUnseq[inUse++] = (unsigned char)(i * 16 + j);
     }
-    if (r->ranOut) return fail(why, BZ2_CHECK_TRUNCATED, "stream ends inside a block header");
-    if (inUse == 0) return fail(why, BZ2_CHECK_BAD, "block uses no byte values");
+    if (r->ranOut)
+        return fail(why, BZ2_CHECK_TRUNCATED, "stream ends inside a block header");
+    if (inUse == 0)
+        return fail(why, BZ2_CHECK_BAD, "block uses no byte values");
     int alphaSize = inUse + 2;
 
     int groups = (int)readBits(r, 3);
@@ -117,14 +136,16 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
         return fail(why, r->ranOut ? BZ2_CHECK_TRUNCATED : BZ2_CHECK_BAD, "bad table counts in a block");
     static unsigned char selectors[MAX_SELECTORS];
     unsigned char mtfGroups[MAX_GROUPS];
-    for (int i = 0; i < groups; ++i) mtfGroups[i] = (unsigned char)i;
+    for (int i = 0; i < groups; ++i)
+        mtfGroups[i] = (unsigned char)i;
     for (int i = 0; i < selectorCount; ++i) {
         int j = 0;
         while (readBits(r, 1)) {
             if (++j >= groups || r->ranOut)
                 return fail(why, r->ranOut ? BZ2_CHECK_TRUNCATED : BZ2_CHECK_BAD, "bad selector in a block");
         }
-        if (r->ranOut) return fail(why, BZ2_CHECK_TRUNCATED, "stream ends inside a block");
+        if (r->ranOut)
+            return fail(why, BZ2_CHECK_TRUNCATED, "stream ends inside a block");
         // Selectors beyond the maximum are read and dropped, as libbz2 does.
         if (i < MAX_SELECTORS) {
             unsigned char group = mtfGroups[j];
@@ -133,7 +154,8 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
             selectors[i] = group;
         }
     }
-    if (selectorCount > MAX_SELECTORS) selectorCount = MAX_SELECTORS;
+    if (selectorCount > MAX_SELECTORS)
+        selectorCount = MAX_SELECTORS;
 
     static huffTable tables[MAX_GROUPS];
     for (int t = 0; t < groups; ++t) {
@@ -143,7 +165,8 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
             for (;;) {
                 if (len < 1 || len > MAX_CODE_LEN || r->ranOut)
                     return fail(why, r->ranOut ? BZ2_CHECK_TRUNCATED : BZ2_CHECK_BAD, "bad code lengths in a block");
-                if (!readBits(r, 1)) break;
+                if (!readBits(r, 1))
+                    break;
                 len += readBits(r, 1) ? -1 : 1;
             }
             lengths[i] = (unsigned char)len;
@@ -152,9 +175,10 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
     }
 
     // Huffman symbols -> move-to-front indices with zero runs -> bytes.
-    int counts[256] = {0};
+    int counts[256] = { 0 };
     unsigned char mtf[256];
-    for (int i = 0; i < 256; ++i) mtf[i] = (unsigned char)i;
+    for (int i = 0; i < 256; ++i)
+        mtf[i] = (unsigned char)i;
     int endOfBlock = inUse + 1;
     int nblock = 0, group = -1, left = 0;
     uint32_t run = 0, runWeight = 1;
@@ -162,34 +186,41 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
     uint32_t* tt = b->tt.data();
     for (;;) {
         if (left == 0) {
-            if (++group >= selectorCount) return fail(why, BZ2_CHECK_BAD, "block runs past its selectors");
+            if (++group >= selectorCount)
+                return fail(why, BZ2_CHECK_BAD, "block runs past its selectors");
             left = GROUP_SIZE;
         }
         --left;
         int symbol = decodeSymbol(r, &tables[selectors[group]]);
         if (symbol < 0)
-            return fail(why, r->ranOut ? BZ2_CHECK_TRUNCATED : BZ2_CHECK_BAD, r->ranOut ? "stream ends inside a block" : "bad code in a block");
-        if (symbol <= 1) {  // RUNA, RUNB: a bijective base-2 count of the front byte
+            return fail(why, r->ranOut ? BZ2_CHECK_TRUNCATED : BZ2_CHECK_BAD,
+                        r->ranOut ? "stream ends inside a block" : "bad code in a block");
+        if (symbol <= 1) { // RUNA, RUNB: a bijective base-2 count of the front byte
             if (!inRun) {
                 inRun = true;
                 run = 0;
                 runWeight = 1;
             }
-            if (runWeight > (1u << 21)) return fail(why, BZ2_CHECK_BAD, "run too long in a block");
+            if (runWeight > (1u << 21))
+                return fail(why, BZ2_CHECK_BAD, "run too long in a block");
             run += runWeight << symbol;
             runWeight <<= 1;
             continue;
         }
         if (inRun) {
             inRun = false;
-            if (run > (uint32_t)(b->blockSizeMax - nblock)) return fail(why, BZ2_CHECK_BAD, "block longer than its size level");
+            if (run > (uint32_t)(b->blockSizeMax - nblock))
+                return fail(why, BZ2_CHECK_BAD, "block longer than its size level");
             unsigned char byte = seqToUnseq[mtf[0]];
             counts[byte] += (int)run;
-            for (uint32_t k = 0; k < run; ++k) tt[nblock++] = byte;
+            for (uint32_t k = 0; k < run; ++k)
+                tt[nblock++] = byte;
         }
-        if (symbol == endOfBlock) break;
+        if (symbol == endOfBlock)
+            break;
         int index = symbol - 1;
-        if (nblock >= b->blockSizeMax) return fail(why, BZ2_CHECK_BAD, "block longer than its size level");
+        if (nblock >= b->blockSizeMax)
+            return fail(why, BZ2_CHECK_BAD, "block longer than its size level");
         unsigned char value = mtf[index];
         std::memmove(mtf + 1, mtf, (std::size_t)index);
         mtf[0] = value;
@@ -197,7 +228,8 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
         ++counts[byte];
         tt[nblock++] = byte;
     }
-    if (origPtr >= (uint32_t)nblock) return fail(why, BZ2_CHECK_BAD, "bad origin pointer in a block");
+    if (origPtr >= (uint32_t)nblock)
+        return fail(why, BZ2_CHECK_BAD, "bad origin pointer in a block");
 
     // Inverse Burrows-Wheeler: each word holds its byte and, above it, the next index.
     int start[256];
@@ -219,7 +251,8 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
         unsigned char byte = (unsigned char)(word & 0xff);
         pos = word >> 8;
         if (same == 4) {
-            for (int n = 0; n < byte; ++n) crc = (crc << 8) ^ crcTable[(crc >> 24) ^ (uint32_t)last];
+            for (int n = 0; n < byte; ++n)
+                crc = (crc << 8) ^ crcTable[(crc >> 24) ^ (uint32_t)last];
             same = 0;
             last = -1;
             continue;
@@ -233,44 +266,55 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
         }
     }
     crc = ~crc;
-    if (crc != storedCrc) return fail(why, BZ2_CHECK_BAD, "block CRC mismatch: the data is corrupted");
+    if (crc != storedCrc)
+        return fail(why, BZ2_CHECK_BAD, "block CRC mismatch: the data is corrupted");
     *blockCrcOut = crc;
     return BZ2_CHECK_OK;
 }
 
-}  // namespace
+} // namespace
 
-int bz2_check(const unsigned char* data, std::size_t size, std::string* why) {
+int bz2_check(const unsigned char* data, std::size_t size, std::string* why)
+{
     makeCrcTable();
-    if (why) why->clear();
-    if (size == 0) return fail(why, BZ2_CHECK_TRUNCATED, "the file is empty");
-    bitReader r = {data, size, 0, false};
+    if (why)
+        why->clear();
+    if (size == 0)
+        return fail(why, BZ2_CHECK_TRUNCATED, "the file is empty");
+    bitReader r = { data, size, 0, false };
     blockState b;
     int streams = 0;
     while (r.bit / 8 < size) {
         // Concatenated streams are one file to bzip2; each is checked in turn.
         uint32_t b0 = readBits(&r, 8), b1 = readBits(&r, 8), b2 = readBits(&r, 8), level = readBits(&r, 8);
-        if (r.ranOut) return fail(why, BZ2_CHECK_TRUNCATED, "the file ends inside a stream header");
+        if (r.ranOut)
+            return fail(why, BZ2_CHECK_TRUNCATED, "the file ends inside a stream header");
         if (b0 != 'B' || b1 != 'Z' || b2 != 'h' || level < '1' || level > '9')
             return fail(why, BZ2_CHECK_BAD, streams ? "data after the end of the stream" : "not a bzip2 file");
         ++streams;
         b.blockSizeMax = (int)(level - '0') * 100000;
-        if (b.tt.size() < (std::size_t)b.blockSizeMax) b.tt.assign((std::size_t)b.blockSizeMax, 0);
+        if (b.tt.size() < (std::size_t)b.blockSizeMax)
+            b.tt.assign((std::size_t)b.blockSizeMax, 0);
         uint32_t combined = 0;
         for (;;) {
             uint32_t high = readBits(&r, 24), low = readBits(&r, 24);
-            if (r.ranOut) return fail(why, BZ2_CHECK_TRUNCATED, "the file is truncated");
+            if (r.ranOut)
+                return fail(why, BZ2_CHECK_TRUNCATED, "the file is truncated");
             if (high == 0x314159 && low == 0x265359) {
                 uint32_t blockCrc = 0;
                 int verdict = checkBlock(&r, &b, &blockCrc, why);
                 // Past the end every bit reads as zero, which may look like any other fault.
-                if (r.ranOut) return fail(why, BZ2_CHECK_TRUNCATED, "the file is truncated");
-                if (verdict != BZ2_CHECK_OK) return verdict;
+                if (r.ranOut)
+                    return fail(why, BZ2_CHECK_TRUNCATED, "the file is truncated");
+                if (verdict != BZ2_CHECK_OK)
+                    return verdict;
                 combined = ((combined << 1) | (combined >> 31)) ^ blockCrc;
             } else if (high == 0x177245 && low == 0x385090) {
                 uint32_t stored = readBits(&r, 32);
-                if (r.ranOut) return fail(why, BZ2_CHECK_TRUNCATED, "the file is truncated");
-                if (stored != combined) return fail(why, BZ2_CHECK_BAD, "stream CRC mismatch: the data is corrupted");
+                if (r.ranOut)
+                    return fail(why, BZ2_CHECK_TRUNCATED, "the file is truncated");
+                if (stored != combined)
+                    return fail(why, BZ2_CHECK_BAD, "stream CRC mismatch: the data is corrupted");
                 r.bit = (r.bit + 7) / 8 * 8;
                 break;
             } else {

@@ -8,25 +8,25 @@
 // Exit codes: scripts tell the outcome by these alone.
 enum {
     ORMI_EXIT_OK = 0,
-    ORMI_EXIT_FAILED = 1,        // the device refused a get/set, or the program could not start
+    ORMI_EXIT_FAILED = 1, // the device refused a get/set, or the program could not start
     ORMI_EXIT_USAGE = 2,
     ORMI_EXIT_UNREACHABLE = 3,
     ORMI_EXIT_LOGIN = 4,
-    ORMI_EXIT_NOFIT = 5,         // the package does not fit the device
+    ORMI_EXIT_NOFIT = 5, // the package does not fit the device
     ORMI_EXIT_UPLOAD = 6,
     ORMI_EXIT_INSTALL = 7,
-    ORMI_EXIT_REBOOT = 8,        // the device did not answer again after the reboot
-    ORMI_EXIT_CORRUPT = 9,       // the package is not an intact bzip2 stream
-    ORMI_EXIT_SOME_FAILED = 10,  // several devices: not all succeeded
-    ORMI_EXIT_VERSION = 11,      // after the update the device reports another version than expected
+    ORMI_EXIT_REBOOT = 8,       // the device did not answer again after the reboot
+    ORMI_EXIT_CORRUPT = 9,      // the package is not an intact bzip2 stream
+    ORMI_EXIT_SOME_FAILED = 10, // several devices: not all succeeded
+    ORMI_EXIT_VERSION = 11,     // after the update the device reports another version than expected
 };
 
 const char* cli_resultName(int code);
 
 struct cli_options {
-    std::string command;              // check, get, set, io-get, io-set, update
-    std::vector<std::string> args;    // the command's positional words
-    std::string device;               // HOST[:PORT] as given
+    std::string command;           // check, get, set, io-get, io-set, update
+    std::vector<std::string> args; // the command's positional words
+    std::string device;            // HOST[:PORT] as given
     std::string host;
     int port = 80;
     std::string user = "admin";
@@ -44,9 +44,9 @@ struct cli_options {
     double pollInterval = 1.5;
     bool json = false;
     bool noVerify = false;
-    std::string expectVersion;        // update: the version the device must report afterwards
-    bool force = false;               // update: even when the device already reports expectVersion
-    bool dryRun = false;              // update: everything up to the first write, nothing written
+    std::string expectVersion; // update: the version the device must report afterwards
+    bool force = false;        // update: even when the device already reports expectVersion
+    bool dryRun = false;       // update: everything up to the first write, nothing written
     bool help = false;
 };
 
@@ -59,8 +59,8 @@ struct cli_result {
     std::string versionBefore;
     std::string versionAfter;
     std::string expectedVersion;
-    int changed = -1;                 // update: 1 when anything was written to the device; -1 not told
-    int versionChanged = -1;          // update: after a completed update, 1 when after != before
+    int changed = -1;        // update: 1 when anything was written to the device; -1 not told
+    int versionChanged = -1; // update: after a completed update, 1 when after != before
     bool dryRun = false;
     double seconds = 0;
 };
@@ -96,10 +96,10 @@ int net_probe(const std::string& host, int port, int timeoutSeconds);
 // connection; 1 with a complete answer that starts "HTTP/", else 0 and "".
 int net_ask(const std::string& host, int port, int timeoutSeconds, const std::string& request, std::string* answer);
 void net_sleep(double seconds);
-double net_now();                         // monotonic seconds
+double net_now(); // monotonic seconds
 
 // --- term.cpp: terminal ---
-bool term_isTerminal(int fd);             // 1 stdout, 2 stderr, 0 stdin
+bool term_isTerminal(int fd); // 1 stdout, 2 stderr, 0 stdin
 int term_readPassword(const char* prompt, std::string* password);
 void term_prepareConsole();
 void term_restoreConsole();
@@ -140,8 +140,8 @@ int edit_setMember(std::string* text, const std::string& key, const std::string&
 std::string edit_member(const std::string& text, const char* key);
 
 // --- update.cpp ---
-int update_run(const cli_options& options, const std::vector<char>& package,
-               const std::string& packageName, cli_result* result);
+int update_run(const cli_options& options, const std::vector<char>& package, const std::string& packageName,
+               cli_result* result);
 int update_checkName(const std::string& version, const std::string& packageName, std::string* message);
 
 // --- multi.cpp: several devices, one child process each ---
@@ -150,12 +150,12 @@ int multi_run(const cli_options& options, const std::string& package);
 // --- proc.cpp: child processes with their output in a pipe ---
 struct proc_child;
 proc_child* proc_start(const std::string& program, const std::vector<std::string>& args);
-int proc_readLine(proc_child* child, std::string* line);   // 1 a line, 0 end of output
-int proc_wait(proc_child* child);                           // exit code; frees child
+int proc_readLine(proc_child* child, std::string* line); // 1 a line, 0 end of output
+int proc_wait(proc_child* child);                        // exit code; frees child
 void proc_terminateAll();
 
 // --- bz2.cpp / bz2lib.cpp: end-to-end test of a bzip2 stream ---
 enum { BZ2_CHECK_OK = 0, BZ2_CHECK_BAD = 1, BZ2_CHECK_TRUNCATED = 2, BZ2_CHECK_UNSUPPORTED = 3 };
 int bz2_check(const unsigned char* data, std::size_t size, std::string* why);
-int bz2_libCheck(const unsigned char* data, std::size_t size, std::string* why);  // libbz2; native only
-int bz2_verify(const unsigned char* data, std::size_t size, std::string* why);    // the one the program uses
+int bz2_libCheck(const unsigned char* data, std::size_t size, std::string* why); // libbz2; native only
+int bz2_verify(const unsigned char* data, std::size_t size, std::string* why);   // the one the program uses

@@ -23,15 +23,19 @@ enum { LOGIN_NO_ANSWER, LOGIN_ACCEPTED, LOGIN_REFUSED };
 int lastLogin = LOGIN_NO_ANSWER;
 
 // Behind the first blank line, or the whole text: where the library takes a body.
-std::string bodyOf(const std::string& answer) {
+std::string bodyOf(const std::string& answer)
+{
     for (std::size_t i = 0; i + 2 <= answer.size(); ++i) {
-        if (answer.compare(i, 2, "\n\n") == 0) return answer.substr(i + 2);
-        if (answer.compare(i, 4, "\r\n\r\n") == 0) return answer.substr(i + 4);
+        if (answer.compare(i, 2, "\n\n") == 0)
+            return answer.substr(i + 2);
+        if (answer.compare(i, 4, "\r\n\r\n") == 0)
+            return answer.substr(i + 4);
     }
     return answer;
 }
 
-std::string loginRequest(const char* type, const char* hash) {
+std::string loginRequest(const char* type, const char* hash)
+{
     return std::string("GET /cgi-bin/getParamFromServer.cgi?username=") + settings.user + "&password=" + hash +
            "&type=" + type + "&module=login HTTP/1.1\nHost: " + host + "\n\n\n";
 }
@@ -39,40 +43,50 @@ std::string loginRequest(const char* type, const char* hash) {
 // The hash the library would send now, in hash: under method 2 with a TAN
 // of our own. LOGIN_REFUSED when the device answered the TAN request with
 // nothing to log in with: the library sends nothing more then either.
-int freshHash(char* hash) {
+int freshHash(char* hash)
+{
     md5_hexString(password.c_str(), hash);
-    if (settings.loginMethod != 2) return LOGIN_ACCEPTED;
+    if (settings.loginMethod != 2)
+        return LOGIN_ACCEPTED;
     std::string answer;
-    if (!net_ask(host, port, timeout, loginRequest("single_id", hash), &answer)) return LOGIN_NO_ANSWER;
+    if (!net_ask(host, port, timeout, loginRequest("single_id", hash), &answer))
+        return LOGIN_NO_ANSWER;
     std::string tan = bodyOf(answer);
-    if (tan.empty() || password.size() + tan.size() > 1023) return LOGIN_REFUSED;
+    if (tan.empty() || password.size() + tan.size() > 1023)
+        return LOGIN_REFUSED;
     md5_hexString((password + tan).c_str(), hash);
     return LOGIN_ACCEPTED;
 }
 
 // The library's login, hash and answer alike, with the device's answer
 // seen here: only a complete answer counts, as it does for the library.
-int askLogin() {
+int askLogin()
+{
     char hash[33];
     int got = freshHash(hash);
-    if (got != LOGIN_ACCEPTED) return got;
+    if (got != LOGIN_ACCEPTED)
+        return got;
     std::string answer;
-    if (!net_ask(host, port, timeout, loginRequest("login", hash), &answer)) return LOGIN_NO_ANSWER;
+    if (!net_ask(host, port, timeout, loginRequest("login", hash), &answer))
+        return LOGIN_NO_ANSWER;
     return answer.find("LOGIN OK") != std::string::npos ? LOGIN_ACCEPTED : LOGIN_REFUSED;
 }
 
 // The library's channel read asked again: taken when the answer holds "OK"
 // and a body, as the library wants it.
-int askChannel(const char* base, const char* channel) {
+int askChannel(const char* base, const char* channel)
+{
     char hash[33];
     int got = freshHash(hash);
-    if (got != LOGIN_ACCEPTED) return got;
+    if (got != LOGIN_ACCEPTED)
+        return got;
     bool output = std::strstr(channel, "do") || std::strstr(channel, "ao");
-    std::string request = std::string("GET /cgi-bin/getParamFromServer.cgi?username=") + settings.user + "&password=" +
-                          hash + "&type=singlevalue&module=" + base + "/" + channel + (output ? "/output" : "/input") +
-                          " HTTP/1.1\nHost: " + host + "\n\n\n";
+    std::string request = std::string("GET /cgi-bin/getParamFromServer.cgi?username=") + settings.user +
+                          "&password=" + hash + "&type=singlevalue&module=" + base + "/" + channel +
+                          (output ? "/output" : "/input") + " HTTP/1.1\nHost: " + host + "\n\n\n";
     std::string answer;
-    if (!net_ask(host, port, timeout, request, &answer)) return LOGIN_NO_ANSWER;
+    if (!net_ask(host, port, timeout, request, &answer))
+        return LOGIN_NO_ANSWER;
     std::string text = answer.substr(0, 4095).c_str();
     return text.find("OK") != std::string::npos && !bodyOf(text).empty() ? LOGIN_ACCEPTED : LOGIN_REFUSED;
 }
@@ -80,19 +94,25 @@ int askChannel(const char* base, const char* channel) {
 // The library's read asked again: LOGIN_ACCEPTED when the device's answer is
 // one the library takes (a body; with a key, a JSON object whose value fits
 // 255 characters), LOGIN_REFUSED when it answered with anything else.
-int askRead(const char* type, const char* module, const char* key) {
+int askRead(const char* type, const char* module, const char* key)
+{
     char hash[33];
     int got = freshHash(hash);
-    if (got != LOGIN_ACCEPTED) return got;
+    if (got != LOGIN_ACCEPTED)
+        return got;
     std::string answer;
-    std::string request = std::string("GET /cgi-bin/getParamFromServer.cgi?username=") + settings.user + "&password=" +
-                          hash + "&type=" + type + "&module=" + module + " HTTP/1.1\nHost: " + host + "\n\n\n";
-    if (!net_ask(host, port, timeout, request, &answer)) return LOGIN_NO_ANSWER;
+    std::string request = std::string("GET /cgi-bin/getParamFromServer.cgi?username=") + settings.user +
+                          "&password=" + hash + "&type=" + type + "&module=" + module + " HTTP/1.1\nHost: " + host +
+                          "\n\n\n";
+    if (!net_ask(host, port, timeout, request, &answer))
+        return LOGIN_NO_ANSWER;
     // What the library keeps of an answer: a text of at most 4095 characters.
     std::string text = answer.substr(0, 4095).c_str();
-    if (!*key) return bodyOf(text).empty() ? LOGIN_REFUSED : LOGIN_ACCEPTED;
+    if (!*key)
+        return bodyOf(text).empty() ? LOGIN_REFUSED : LOGIN_ACCEPTED;
     std::size_t object = text.find('{');
-    if (object == std::string::npos) return LOGIN_REFUSED;
+    if (object == std::string::npos)
+        return LOGIN_REFUSED;
     static char picked[JSON_VALUE_SIZE];
     int whole = 0;
     float decimal = 0;
@@ -108,17 +128,23 @@ int askRead(const char* type, const char* module, const char* key) {
 // failed at once while the device takes the login is taken for a refusal.
 enum { CALL_LOGIN, CALL_READ, CALL_WRITE };
 int guarded(const char* what, int kind, const std::function<bool()>& call,
-            const std::function<int()>& askAgain = nullptr) {
+            const std::function<int()>& askAgain = nullptr)
+{
     for (int attempt = 0;; ++attempt) {
         double started = net_now();
-        if (call()) return DEVICE_DONE;
+        if (call())
+            return DEVICE_DONE;
         // A call that used up its time-out had no answer, whatever happens afterwards.
         bool timedOut = net_now() - started >= 0.9 * timeout;
         lastLogin = askLogin();
-        if (lastLogin == LOGIN_REFUSED) return DEVICE_REFUSED;
-        if (lastLogin == LOGIN_ACCEPTED && kind == CALL_READ && askAgain() == LOGIN_REFUSED) return DEVICE_REFUSED;
-        if (lastLogin == LOGIN_ACCEPTED && kind == CALL_WRITE && !timedOut) return DEVICE_REFUSED;
-        if (attempt >= settings.retries) return DEVICE_UNREACHABLE;
+        if (lastLogin == LOGIN_REFUSED)
+            return DEVICE_REFUSED;
+        if (lastLogin == LOGIN_ACCEPTED && kind == CALL_READ && askAgain() == LOGIN_REFUSED)
+            return DEVICE_REFUSED;
+        if (lastLogin == LOGIN_ACCEPTED && kind == CALL_WRITE && !timedOut)
+            return DEVICE_REFUSED;
+        if (attempt >= settings.retries)
+            return DEVICE_UNREACHABLE;
         char text[200];
         std::snprintf(text, sizeof text, "%s: %s, retry %d of %d in %.1f s", what,
                       lastLogin == LOGIN_ACCEPTED ? "failed although the device takes the login" : "no connection",
@@ -128,10 +154,11 @@ int guarded(const char* what, int kind, const std::function<bool()>& call,
     }
 }
 
-}  // namespace
+} // namespace
 
 void device_setup(const cli_options& options, const std::string& loginPassword, const std::string& probeHost,
-                  int probePort, int probeTimeout) {
+                  int probePort, int probeTimeout)
+{
     settings = options;
     password = loginPassword;
     host = probeHost;
@@ -139,37 +166,45 @@ void device_setup(const cli_options& options, const std::string& loginPassword, 
     timeout = probeTimeout;
 }
 
-const std::string& device_label() { return settings.device; }
+const std::string& device_label()
+{
+    return settings.device;
+}
 
-int device_check(std::string* why) {
+int device_check(std::string* why)
+{
     int outcome = guarded("login", CALL_LOGIN, [] { return bind_checkConnection() == 1; });
     if (why) {
-        if (outcome == DEVICE_REFUSED) *why = "the device refused the login (user, password or login method)";
+        if (outcome == DEVICE_REFUSED)
+            *why = "the device refused the login (user, password or login method)";
         if (outcome == DEVICE_UNREACHABLE)
-            *why = lastLogin == LOGIN_ACCEPTED
-                       ? "the device takes the login, but the library's exchange with it failed"
-                       : "the device cannot be reached at " + host + ":" + std::to_string(port);
+            *why = lastLogin == LOGIN_ACCEPTED ? "the device takes the login, but the library's exchange with it failed"
+                                               : "the device cannot be reached at " + host + ":" + std::to_string(port);
     }
     return outcome;
 }
 
-int device_getValue(const char* type, const char* module, const char* key, std::string* out) {
+int device_getValue(const char* type, const char* module, const char* key, std::string* out)
+{
     return guarded(
         "read", CALL_READ,
         [&] {
             const char* text = bind_getValue(type, module, key);
-            if (!text) return false;
-            *out = text;   // the library's buffer lasts only until its next call
+            if (!text)
+                return false;
+            *out = text; // the library's buffer lasts only until its next call
             return true;
         },
         [&] { return askRead(type, module, key); });
 }
 
-int device_setValue(const char* type, const char* module, const char* key, const char* value) {
+int device_setValue(const char* type, const char* module, const char* key, const char* value)
+{
     return guarded("write", CALL_WRITE, [&] { return bind_setValue(type, module, key, value) == 1; });
 }
 
-int device_getIO(const char* base, const char* channel, int* value) {
+int device_getIO(const char* base, const char* channel, int* value)
+{
     return guarded(
         "read", CALL_READ,
         [&] {
@@ -182,7 +217,8 @@ int device_getIO(const char* base, const char* channel, int* value) {
         [&] { return askChannel(base, channel); });
 }
 
-int device_setIO(const char* base, const char* channel, int value) {
+int device_setIO(const char* base, const char* channel, int value)
+{
     return guarded("write", CALL_WRITE, [&] {
         char text[256 + 16];
         std::snprintf(text, sizeof text, "%s", channel);

@@ -18,41 +18,57 @@
 namespace {
 
 // End of the string that starts at text[at] == '"', or npos.
-std::size_t stringEnd(const std::string& text, std::size_t at) {
+std::size_t stringEnd(const std::string& text, std::size_t at)
+{
     for (std::size_t i = at + 1; i < text.size(); ++i) {
-        if (text[i] == '\\') ++i;
-        else if (text[i] == '"') return i + 1;
+        if (text[i] == '\\')
+            ++i;
+        else if (text[i] == '"')
+            return i + 1;
     }
     return std::string::npos;
 }
 
-bool space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
-}  // namespace
+} // namespace
 
-int edit_setMember(std::string* text, const std::string& key, const std::string& value) {
+int edit_setMember(std::string* text, const std::string& key, const std::string& value)
+{
     const std::string& t = *text;
     int depth = 0;
     for (std::size_t i = 0; i < t.size(); ++i) {
         char c = t[i];
-        if (c == '{' || c == '[') ++depth;
-        if (c == '}' || c == ']') --depth;
-        if (c != '"') continue;
+        if (c == '{' || c == '[')
+            ++depth;
+        if (c == '}' || c == ']')
+            --depth;
+        if (c != '"')
+            continue;
         std::size_t end = stringEnd(t, i);
-        if (end == std::string::npos) return 0;
+        if (end == std::string::npos)
+            return 0;
         std::size_t colon = end;
-        while (colon < t.size() && space(t[colon])) ++colon;
+        while (colon < t.size() && space(t[colon]))
+            ++colon;
         bool isKey = colon < t.size() && t[colon] == ':' && depth > 0;
         if (isKey && t.compare(i + 1, end - i - 2, key) == 0 && end - i - 2 == key.size()) {
             std::size_t start = colon + 1;
-            while (start < t.size() && space(t[start])) ++start;
-            if (start >= t.size() || t[start] == '{' || t[start] == '[') return 0;
+            while (start < t.size() && space(t[start]))
+                ++start;
+            if (start >= t.size() || t[start] == '{' || t[start] == '[')
+                return 0;
             std::size_t stop = start;
             if (t[start] == '"') {
                 stop = stringEnd(t, start);
-                if (stop == std::string::npos) return 0;
+                if (stop == std::string::npos)
+                    return 0;
             } else {
-                while (stop < t.size() && t[stop] != ',' && t[stop] != '}' && t[stop] != ']' && !space(t[stop])) ++stop;
+                while (stop < t.size() && t[stop] != ',' && t[stop] != '}' && t[stop] != ']' && !space(t[stop]))
+                    ++stop;
             }
             text->replace(start, stop - start, value);
             return 1;
@@ -62,7 +78,8 @@ int edit_setMember(std::string* text, const std::string& key, const std::string&
     return 0;
 }
 
-std::string edit_member(const std::string& text, const char* key) {
+std::string edit_member(const std::string& text, const char* key)
+{
     char value[JSON_VALUE_SIZE];
     int intValue = 0;
     float floatValue = 0;

@@ -69,58 +69,72 @@ const char updateHelp[] =
     "  --devices FILE           update every device of FILE (one HOST[:PORT] a line, # comments)\n"
     "  --parallel N             with --devices: devices at once, one process each (default 4)\n";
 
-void usage(const char* text) {
+void usage(const char* text)
+{
     std::fputs(text, stdout);
     std::fputs(connectionHelp, stdout);
 }
 
-int bad(const std::string& text) {
+int bad(const std::string& text)
+{
     std::fprintf(stderr, "ormi: %s (see ormi --help)\n", text.c_str());
     return ORMI_EXIT_USAGE;
 }
 
-bool parseNumber(const std::string& text, double low, double high, double* out) {
+bool parseNumber(const std::string& text, double low, double high, double* out)
+{
     char* end = nullptr;
     double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end || !(value >= low && value <= high)) return false;
+    if (text.empty() || *end || !(value >= low && value <= high))
+        return false;
     *out = value;
     return true;
 }
 
-bool parseInt(const std::string& text, int low, int high, int* out) {
+bool parseInt(const std::string& text, int low, int high, int* out)
+{
     double value = 0;
-    if (!parseNumber(text, low, high, &value) || value != (int)value) return false;
+    if (!parseNumber(text, low, high, &value) || value != (int)value)
+        return false;
     *out = (int)value;
     return true;
 }
 
-bool plainText(const std::string& text) {
-    if (text.size() > 254) return false;
+bool plainText(const std::string& text)
+{
+    if (text.size() > 254)
+        return false;
     for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7f) return false;
+        if (c < 0x20 || c == 0x7f)
+            return false;
     return true;
 }
 
 // HOST[:PORT], with or without "http://".
-bool parseDevice(const std::string& text, std::string* host, int* port) {
+bool parseDevice(const std::string& text, std::string* host, int* port)
+{
     std::string rest = text.compare(0, 7, "http://") == 0 ? text.substr(7) : text;
     std::size_t colon = rest.rfind(':');
     *port = 80;
     if (colon != std::string::npos) {
-        if (!parseInt(rest.substr(colon + 1), 1, 65535, port)) return false;
+        if (!parseInt(rest.substr(colon + 1), 1, 65535, port))
+            return false;
         rest = rest.substr(0, colon);
     }
     *host = rest;
     return !rest.empty() && plainText(rest) && rest.find_first_of(" /?&") == std::string::npos;
 }
 
-bool readFile(const std::string& path, std::vector<char>* data) {
+bool readFile(const std::string& path, std::vector<char>* data)
+{
     std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
+    if (!file)
+        return false;
     data->clear();
     char buffer[65536];
     std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) data->insert(data->end(), buffer, buffer + got);
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        data->insert(data->end(), buffer, buffer + got);
     bool ok = !std::ferror(file);
     std::fclose(file);
     return ok;
@@ -128,9 +142,11 @@ bool readFile(const std::string& path, std::vector<char>* data) {
 
 // A value of a settings text as the library reads it: its reader, and its
 // buffer of size bytes (255 for texts, 256 for numbers); "" for none.
-std::string settingsValue(const std::string& text, const char* section, const char* key, int size = 255) {
+std::string settingsValue(const std::string& text, const char* section, const char* key, int size = 255)
+{
     char value[256];
-    if (!profile_findInText(text.data(), (int)text.size(), section, key, value, size)) return "";
+    if (!profile_findInText(text.data(), (int)text.size(), section, key, value, size))
+        return "";
     return value;
 }
 
@@ -138,7 +154,8 @@ std::string settingsValue(const std::string& text, const char* section, const ch
 // settings, taken by its rules: a leading "http://" dropped, a port behind
 // the first colon of the address before "ip_port", the leading number after
 // blanks (cut to 16 bits), a time-out below 1 taken as 1.
-int readSettings(const std::string& text, cli_options* o, std::string* password) {
+int readSettings(const std::string& text, cli_options* o, std::string* password)
+{
     std::string address = settingsValue(text, "IP", "ip_address");
     std::string host = address.compare(0, 7, "http://") == 0 ? address.substr(7) : address;
     std::string port = settingsValue(text, "IP", "ip_port");
@@ -152,11 +169,13 @@ int readSettings(const std::string& text, cli_options* o, std::string* password)
     std::size_t digits = port.find_first_not_of(" \t");
     o->port = (unsigned short)profile_number(digits == std::string::npos ? "" : port.c_str() + digits, 0);
     // Port 0 is what the library makes of a missing or unreadable port; it never connects there.
-    if (o->port == 0) return bad("the settings file has no usable port (ip_port, or ip_address HOST:PORT)");
+    if (o->port == 0)
+        return bad("the settings file has no usable port (ip_port, or ip_address HOST:PORT)");
     o->host = host;
     o->device = address;
     o->timeout = profile_number(settingsValue(text, "CONTROL", "timeout", 256).c_str(), 1);
-    if (o->timeout < 1) o->timeout = 1;
+    if (o->timeout < 1)
+        o->timeout = 1;
     // The login the library makes, asked again after a failed call: a missing
     // text key is the text "no entry" to the library.
     char value[256];
@@ -165,16 +184,19 @@ int readSettings(const std::string& text, cli_options* o, std::string* password)
     o->loginMethod = 1;
     if (profile_findInText(text.data(), (int)text.size(), "LOGIN", "login_version", value, 256))
         o->loginMethod = profile_number(value, 1);
-    if (o->loginMethod != 1 && o->loginMethod != 2) return bad("the settings file's login_version is 1 or 2");
+    if (o->loginMethod != 1 && o->loginMethod != 2)
+        return bad("the settings file's login_version is 1 or 2");
     return ORMI_EXIT_OK;
 }
 
-std::string baseName(const std::string& path) {
+std::string baseName(const std::string& path)
+{
     std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string absolutePath(const std::string& path) {
+std::string absolutePath(const std::string& path)
+{
 #ifdef _WIN32
     char full[MAX_PATH];
     DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
@@ -185,17 +207,19 @@ std::string absolutePath(const std::string& path) {
 #endif
 }
 
-int parse(int argc, char** argv, cli_options* o) {
-    static const char* const valued[] = {"--device", "--user", "--login-method", "--timeout", "--password-file",
-                                         "--settings", "--devices", "--parallel", "--retries", "--retry-pause",
-                                         "--reboot-wait", "--install-wait", "--upload-wait", "--poll-interval",
-                                         "--expect-version"};
+int parse(int argc, char** argv, cli_options* o)
+{
+    static const char* const valued[] = { "--device",        "--user",          "--login-method",  "--timeout",
+                                          "--password-file", "--settings",      "--devices",       "--parallel",
+                                          "--retries",       "--retry-pause",   "--reboot-wait",   "--install-wait",
+                                          "--upload-wait",   "--poll-interval", "--expect-version" };
     std::vector<std::string> words;
     bool deviceGiven = false, connectionGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--") {
-            for (++i; i < argc; ++i) words.push_back(argv[i]);
+            for (++i; i < argc; ++i)
+                words.push_back(argv[i]);
             break;
         }
         if (arg == "--help" || arg == "-h") {
@@ -227,26 +251,33 @@ int parse(int argc, char** argv, cli_options* o) {
             inlineValue = true;
         }
         bool known = false;
-        for (const char* v : valued) known = known || name == v;
-        if (!known) return bad("unknown option " + name);
+        for (const char* v : valued)
+            known = known || name == v;
+        if (!known)
+            return bad("unknown option " + name);
         if (!inlineValue) {
-            if (i + 1 >= argc) return bad(name + " needs a value");
+            if (i + 1 >= argc)
+                return bad(name + " needs a value");
             value = argv[++i];
         }
         double seconds = 0;
         if (name == "--device") {
-            if (!parseDevice(value, &o->host, &o->port)) return bad("--device takes HOST[:PORT], not " + value);
+            if (!parseDevice(value, &o->host, &o->port))
+                return bad("--device takes HOST[:PORT], not " + value);
             o->device = value;
             deviceGiven = true;
         } else if (name == "--user") {
-            if (!plainText(value)) return bad("--user: at most 254 printable characters");
+            if (!plainText(value))
+                return bad("--user: at most 254 printable characters");
             o->user = value;
             connectionGiven = true;
         } else if (name == "--login-method") {
-            if (!parseInt(value, 1, 2, &o->loginMethod)) return bad("--login-method is 1 or 2");
+            if (!parseInt(value, 1, 2, &o->loginMethod))
+                return bad("--login-method is 1 or 2");
             connectionGiven = true;
         } else if (name == "--timeout") {
-            if (!parseInt(value, 1, 3600, &o->timeout)) return bad("--timeout takes whole seconds from 1");
+            if (!parseInt(value, 1, 3600, &o->timeout))
+                return bad("--timeout takes whole seconds from 1");
             connectionGiven = true;
         } else if (name == "--password-file") {
             o->passwordFile = value;
@@ -254,14 +285,17 @@ int parse(int argc, char** argv, cli_options* o) {
         } else if (name == "--settings") {
             o->settings = value;
         } else if (name == "--expect-version") {
-            if (value.empty() || !plainText(value)) return bad("--expect-version takes a version, e.g. 2.2.0");
+            if (value.empty() || !plainText(value))
+                return bad("--expect-version takes a version, e.g. 2.2.0");
             o->expectVersion = value;
         } else if (name == "--devices") {
             o->devicesFile = value;
         } else if (name == "--parallel") {
-            if (!parseInt(value, 1, 64, &o->parallel)) return bad("--parallel takes 1 to 64");
+            if (!parseInt(value, 1, 64, &o->parallel))
+                return bad("--parallel takes 1 to 64");
         } else if (name == "--retries") {
-            if (!parseInt(value, 0, 100, &o->retries)) return bad("--retries takes 0 to 100");
+            if (!parseInt(value, 0, 100, &o->retries))
+                return bad("--retries takes 0 to 100");
         } else if (!parseNumber(value, 0, 86400, &seconds)) {
             return bad(name + " takes seconds, not " + value);
         } else if (name == "--retry-pause") {
@@ -277,7 +311,8 @@ int parse(int argc, char** argv, cli_options* o) {
         }
     }
     if (words.empty()) {
-        if (o->help) return -1;
+        if (o->help)
+            return -1;
         return bad("no command");
     }
     std::string command = words[0];
@@ -287,43 +322,67 @@ int parse(int argc, char** argv, cli_options* o) {
             o->command = "io-get";
             return -1;
         }
-        if (words.empty() || (words[0] != "get" && words[0] != "set")) return bad("io get or io set");
+        if (words.empty() || (words[0] != "get" && words[0] != "set"))
+            return bad("io get or io set");
         command += "-" + words[0];
         words.erase(words.begin());
     }
     o->command = command;
     o->args = words;
-    if (o->help) return -1;
-    struct arity { const char* name; std::size_t low, high; } table[] = {
-        {"check", 0, 0}, {"get", 2, 3}, {"set", 4, 4}, {"io-get", 2, 2}, {"io-set", 3, 3}, {"update", 1, 1}};
+    if (o->help)
+        return -1;
+    struct arity {
+        const char* name;
+        std::size_t low, high;
+    } table[] = { { "check", 0, 0 },  { "get", 2, 3 },    { "set", 4, 4 },
+                  { "io-get", 2, 2 }, { "io-set", 3, 3 }, { "update", 1, 1 } };
     bool found = false;
     for (const arity& a : table) {
-        if (command != a.name) continue;
+        if (command != a.name)
+            continue;
         found = true;
-        if (words.size() < a.low || words.size() > a.high) return bad("wrong number of arguments for " + command);
+        if (words.size() < a.low || words.size() > a.high)
+            return bad("wrong number of arguments for " + command);
     }
-    if (!found) return bad("unknown command " + command);
-    if (!o->devicesFile.empty() && command != "update") return bad("--devices is for update");
+    if (!found)
+        return bad("unknown command " + command);
+    if (!o->devicesFile.empty() && command != "update")
+        return bad("--devices is for update");
     if ((!o->expectVersion.empty() || o->force || o->dryRun) && command != "update")
         return bad("--expect-version, --force and --dry-run are for update");
     if (!o->settings.empty() && (deviceGiven || connectionGiven || !o->devicesFile.empty()))
-        return bad("--settings is used as it is: no --device, --devices, --user, --login-method, --timeout or --password-file with it");
-    if (o->settings.empty() && o->devicesFile.empty() && !deviceGiven) return bad("--device or --settings is needed");
-    if (deviceGiven && !o->devicesFile.empty()) return bad("--device or --devices, not both");
+        return bad(
+            "--settings is used as it is: no --device, --devices, --user, --login-method, --timeout or --password-file with it");
+    if (o->settings.empty() && o->devicesFile.empty() && !deviceGiven)
+        return bad("--device or --settings is needed");
+    if (deviceGiven && !o->devicesFile.empty())
+        return bad("--device or --devices, not both");
     return ORMI_EXIT_OK;
 }
 
-void showHelp(const cli_options& o) {
+void showHelp(const cli_options& o)
+{
     const std::string& c = o.command;
-    if (c == "check") usage("usage: ormi check [OPTIONS]\nChecks the connection and login and shows the device type and package version.\n");
-    else if (c == "get") usage("usage: ormi get TYPE MODULE [KEY] [OPTIONS]\nPrints module MODULE of kind TYPE (e.g. configuration devicebase), or the value of KEY\n(a dotted path) in it.\n");
-    else if (c == "set") usage("usage: ormi set TYPE MODULE KEY VALUE [OPTIONS]\nReads the module, sets KEY to VALUE (a JSON value as it stands, e.g. '\"text\"' or 5) and\nwrites the module back. KEY \"\" sends VALUE as the whole module. VALUE @FILE reads FILE.\n");
-    else if (c == "io-get" || c == "io-set") usage("usage: ormi io get BASE CHANNEL [OPTIONS]\n       ormi io set BASE CHANNEL VALUE [OPTIONS]\nReads or sets a channel (di1, do1, ai1, ao2, ...) of module BASE.\n");
-    else if (c == "update") usage(updateHelp);
-    else usage(mainHelp);
+    if (c == "check")
+        usage(
+            "usage: ormi check [OPTIONS]\nChecks the connection and login and shows the device type and package version.\n");
+    else if (c == "get")
+        usage(
+            "usage: ormi get TYPE MODULE [KEY] [OPTIONS]\nPrints module MODULE of kind TYPE (e.g. configuration devicebase), or the value of KEY\n(a dotted path) in it.\n");
+    else if (c == "set")
+        usage(
+            "usage: ormi set TYPE MODULE KEY VALUE [OPTIONS]\nReads the module, sets KEY to VALUE (a JSON value as it stands, e.g. '\"text\"' or 5) and\nwrites the module back. KEY \"\" sends VALUE as the whole module. VALUE @FILE reads FILE.\n");
+    else if (c == "io-get" || c == "io-set")
+        usage(
+            "usage: ormi io get BASE CHANNEL [OPTIONS]\n       ormi io set BASE CHANNEL VALUE [OPTIONS]\nReads or sets a channel (di1, do1, ai1, ao2, ...) of module BASE.\n");
+    else if (c == "update")
+        usage(updateHelp);
+    else
+        usage(mainHelp);
 }
 
-int obtainPassword(const cli_options& o, std::string* password) {
+int obtainPassword(const cli_options& o, std::string* password)
+{
     if (!o.passwordFile.empty()) {
         std::vector<char> data;
         if (!readFile(o.passwordFile, &data)) {
@@ -345,15 +404,18 @@ int obtainPassword(const cli_options& o, std::string* password) {
     return ORMI_EXIT_OK;
 }
 
-int connectionFailure(int outcome, cli_result* r) {
+int connectionFailure(int outcome, cli_result* r)
+{
     return finish(r, outcome == DEVICE_UNREACHABLE ? ORMI_EXIT_UNREACHABLE : ORMI_EXIT_FAILED,
                   outcome == DEVICE_UNREACHABLE ? "the device cannot be reached" : "the device refused the request");
 }
 
-int runCheck(const cli_options& o, cli_result* r) {
+int runCheck(const cli_options& o, cli_result* r)
+{
     std::string why, version;
     int outcome = device_check(&why);
-    if (outcome != DEVICE_DONE) return finish(r, outcome == DEVICE_REFUSED ? ORMI_EXIT_LOGIN : ORMI_EXIT_UNREACHABLE, why);
+    if (outcome != DEVICE_DONE)
+        return finish(r, outcome == DEVICE_REFUSED ? ORMI_EXIT_LOGIN : ORMI_EXIT_UNREACHABLE, why);
     report_info(o, "login OK");
     if (device_getValue("configuration", "devicebase", "package_version", &version) != DEVICE_DONE)
         return finish(r, ORMI_EXIT_OK, "login OK; the device gives no package version");
@@ -365,9 +427,11 @@ int runCheck(const cli_options& o, cli_result* r) {
     return finish(r, ORMI_EXIT_OK, text);
 }
 
-int runGet(const cli_options& o, cli_result* r, std::string* value) {
+int runGet(const cli_options& o, cli_result* r, std::string* value)
+{
     int outcome = device_getValue(o.args[0].c_str(), o.args[1].c_str(), "", value);
-    if (outcome != DEVICE_DONE) return connectionFailure(outcome, r);
+    if (outcome != DEVICE_DONE)
+        return connectionFailure(outcome, r);
     if (o.args.size() == 3) {
         // Looked up here rather than by the library, so that numbers are shown too.
         char text[JSON_VALUE_SIZE];
@@ -375,7 +439,8 @@ int runGet(const cli_options& o, cli_result* r, std::string* value) {
         float floatValue = 0;
         json_getValue(value->c_str(), (int)value->size(), o.args[2].c_str(), text, sizeof text, &intValue, &floatValue);
         char number[64];
-        std::string last = o.args[2].substr(o.args[2].find_last_of('.') == std::string::npos ? 0 : o.args[2].find_last_of('.') + 1);
+        std::string last =
+            o.args[2].substr(o.args[2].find_last_of('.') == std::string::npos ? 0 : o.args[2].find_last_of('.') + 1);
         if (text[0]) {
             *value = text;
         } else if (intValue) {
@@ -394,7 +459,8 @@ int runGet(const cli_options& o, cli_result* r, std::string* value) {
     return finish(r, ORMI_EXIT_OK, "");
 }
 
-int runSet(const cli_options& o, const std::string& value, cli_result* r) {
+int runSet(const cli_options& o, const std::string& value, cli_result* r)
+{
     const std::string& type = o.args[0];
     const std::string& module = o.args[1];
     const std::string& key = o.args[2];
@@ -403,36 +469,47 @@ int runSet(const cli_options& o, const std::string& value, cli_result* r) {
         // Edits the device's own module: the library's stored-file form would send a local file instead.
         std::string answer;
         int outcome = device_getValue(type.c_str(), module.c_str(), "", &answer);
-        if (outcome != DEVICE_DONE) return connectionFailure(outcome, r);
+        if (outcome != DEVICE_DONE)
+            return connectionFailure(outcome, r);
         static char text[JSON_FORMAT_SIZE];
         int formatted = formatDeviceBase(answer.c_str(), text, sizeof text);
-        if (formatted != DEVICEBASE_OK) return finish(r, ORMI_EXIT_FAILED, module + " is not a complete JSON object of at most 4095 characters");
+        if (formatted != DEVICEBASE_OK)
+            return finish(r, ORMI_EXIT_FAILED, module + " is not a complete JSON object of at most 4095 characters");
         data = text;
         if (!edit_setMember(&data, key, value))
             return finish(r, ORMI_EXIT_FAILED, "no key " + key + " with a plain value in " + module);
     }
-    if (data.size() > 4095) return finish(r, ORMI_EXIT_USAGE, "the value is longer than 4095 characters");
+    if (data.size() > 4095)
+        return finish(r, ORMI_EXIT_USAGE, "the value is longer than 4095 characters");
     int outcome = device_setValue(type.c_str(), module.c_str(), "", data.c_str());
-    if (outcome != DEVICE_DONE) return connectionFailure(outcome, r);
+    if (outcome != DEVICE_DONE)
+        return connectionFailure(outcome, r);
     return finish(r, ORMI_EXIT_OK, "set");
 }
 
-int runIo(const cli_options& o, cli_result* r, std::string* value) {
-    if (o.args[1].size() > 255) return finish(r, ORMI_EXIT_USAGE, "channel name too long");
+int runIo(const cli_options& o, cli_result* r, std::string* value)
+{
+    if (o.args[1].size() > 255)
+        return finish(r, ORMI_EXIT_USAGE, "channel name too long");
     int setTo = 0;
-    if (o.command == "io-set" && !parseInt(o.args[2], INT_MIN, INT_MAX, &setTo)) return finish(r, ORMI_EXIT_USAGE, "the value is a whole number");
+    if (o.command == "io-set" && !parseInt(o.args[2], INT_MIN, INT_MAX, &setTo))
+        return finish(r, ORMI_EXIT_USAGE, "the value is a whole number");
     int got = 0;
     int outcome = o.command == "io-get" ? device_getIO(o.args[0].c_str(), o.args[1].c_str(), &got)
                                         : device_setIO(o.args[0].c_str(), o.args[1].c_str(), setTo);
-    if (outcome == DEVICE_REFUSED) return finish(r, ORMI_EXIT_FAILED, "the device refused the channel or gave no usable answer");
-    if (outcome == DEVICE_UNREACHABLE) return finish(r, ORMI_EXIT_UNREACHABLE, "the device cannot be reached");
-    if (o.command == "io-get") *value = std::to_string(got);
+    if (outcome == DEVICE_REFUSED)
+        return finish(r, ORMI_EXIT_FAILED, "the device refused the channel or gave no usable answer");
+    if (outcome == DEVICE_UNREACHABLE)
+        return finish(r, ORMI_EXIT_UNREACHABLE, "the device cannot be reached");
+    if (o.command == "io-get")
+        *value = std::to_string(got);
     return finish(r, ORMI_EXIT_OK, o.command == "io-set" ? "set" : "");
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     term_prepareConsole();
     cli_options o;
     int parsed = parse(argc, argv, &o);
@@ -440,7 +517,8 @@ int main(int argc, char** argv) {
         showHelp(o);
         return ORMI_EXIT_OK;
     }
-    if (parsed != ORMI_EXIT_OK) return parsed;
+    if (parsed != ORMI_EXIT_OK)
+        return parsed;
 
     // Everything read from files is read before the working folder is entered.
     std::vector<char> package;
@@ -454,7 +532,8 @@ int main(int argc, char** argv) {
             std::string why;
             int verdict = bz2_verify((const unsigned char*)package.data(), package.size(), &why);
             if (verdict != BZ2_CHECK_OK) {
-                std::fprintf(stderr, "ormi: %s is not an intact bzip2 package (%s); nothing was sent. "
+                std::fprintf(stderr,
+                             "ormi: %s is not an intact bzip2 package (%s); nothing was sent. "
                              "Download it again, or use --no-verify to send it all the same.\n",
                              o.args[0].c_str(), why.c_str());
                 if (o.json && o.devicesFile.empty()) {
@@ -493,10 +572,12 @@ int main(int argc, char** argv) {
         settingsText.assign(data.begin(), data.end());
         // What the library will use, for telling network failures from refusals.
         int read = readSettings(settingsText, &o, &password);
-        if (read != ORMI_EXIT_OK) return read;
+        if (read != ORMI_EXIT_OK)
+            return read;
     } else {
         int got = obtainPassword(o, &password);
-        if (got != ORMI_EXIT_OK) return got;
+        if (got != ORMI_EXIT_OK)
+            return got;
         if (!o.devicesFile.empty()) {
             // The children take it from their environment, never from the command line.
 #ifdef _WIN32
@@ -528,26 +609,34 @@ int main(int argc, char** argv) {
     double started = net_now();
     std::string value;
     const char* commandName = o.command.c_str();
-    if (o.command == "check") runCheck(o, &result);
-    else if (o.command == "update") update_run(o, package, baseName(o.args[0]), &result);
+    if (o.command == "check")
+        runCheck(o, &result);
+    else if (o.command == "update")
+        update_run(o, package, baseName(o.args[0]), &result);
     else {
         std::string why;
         int outcome = device_check(&why);
-        if (outcome != DEVICE_DONE) finish(&result, outcome == DEVICE_REFUSED ? ORMI_EXIT_LOGIN : ORMI_EXIT_UNREACHABLE, why);
-        else if (o.command == "get") runGet(o, &result, &value);
-        else if (o.command == "set") runSet(o, setValueText, &result);
-        else runIo(o, &result, &value);
+        if (outcome != DEVICE_DONE)
+            finish(&result, outcome == DEVICE_REFUSED ? ORMI_EXIT_LOGIN : ORMI_EXIT_UNREACHABLE, why);
+        else if (o.command == "get")
+            runGet(o, &result, &value);
+        else if (o.command == "set")
+            runSet(o, setValueText, &result);
+        else
+            runIo(o, &result, &value);
     }
     result.seconds = net_now() - started;
     work_close();
 
     bool printsValue = result.code == ORMI_EXIT_OK && (o.command == "get" || o.command == "io-get");
     if (o.json) {
-        if (printsValue) result.message = value;
+        if (printsValue)
+            result.message = value;
         std::printf("%s\n", report_json(o, commandName, result).c_str());
     } else if (printsValue) {
         std::fputs(value.c_str(), stdout);
-        if (value.empty() || value.back() != '\n') std::fputs("\n", stdout);
+        if (value.empty() || value.back() != '\n')
+            std::fputs("\n", stdout);
     } else if (result.code != ORMI_EXIT_OK) {
         std::fprintf(stderr, "ormi: %s: %s\n", o.device.c_str(), result.message.c_str());
     } else if (o.command == "update" && result.versionChanged == 0 && o.expectVersion.empty()) {

@@ -16,18 +16,23 @@ namespace {
 struct deviceRun {
     std::string device;
     std::string status = "waiting";
-    std::string resultLine;    // the child's JSON object
-    int code = -1;             // exit code once ended
+    std::string resultLine; // the child's JSON object
+    int code = -1;          // exit code once ended
     double started = 0, seconds = 0;
 };
 
 std::mutex lock;
 
-std::vector<std::string> childArgs(const cli_options& o, const std::string& package, const std::string& device) {
+std::vector<std::string> childArgs(const cli_options& o, const std::string& package, const std::string& device)
+{
     char number[64];
-    std::vector<std::string> a = {"update", package, "--device", device, "--json", "--no-verify",
-                                  "--user", o.user, "--login-method", std::to_string(o.loginMethod),
-                                  "--timeout", std::to_string(o.timeout), "--retries", std::to_string(o.retries)};
+    std::vector<std::string> a = { "update",         package,
+                                   "--device",       device,
+                                   "--json",         "--no-verify",
+                                   "--user",         o.user,
+                                   "--login-method", std::to_string(o.loginMethod),
+                                   "--timeout",      std::to_string(o.timeout),
+                                   "--retries",      std::to_string(o.retries) };
     auto seconds = [&](const char* name, double value) {
         std::snprintf(number, sizeof number, "%g", value);
         a.push_back(name);
@@ -42,12 +47,15 @@ std::vector<std::string> childArgs(const cli_options& o, const std::string& pack
         a.push_back("--expect-version");
         a.push_back(o.expectVersion);
     }
-    if (o.force) a.push_back("--force");
-    if (o.dryRun) a.push_back("--dry-run");
+    if (o.force)
+        a.push_back("--force");
+    if (o.dryRun)
+        a.push_back("--dry-run");
     return a;
 }
 
-void runOne(const cli_options& options, const std::string& package, deviceRun* run) {
+void runOne(const cli_options& options, const std::string& package, deviceRun* run)
+{
     {
         std::lock_guard<std::mutex> hold(lock);
         run->status = "starting";
@@ -69,8 +77,10 @@ void runOne(const cli_options& options, const std::string& package, deviceRun* r
         }
         // The child prefixes its lines with the device it serves.
         std::string prefix = run->device + ": ";
-        if (line.compare(0, prefix.size(), prefix) == 0) line.erase(0, prefix.size());
-        if (!line.empty()) run->status = line;
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            line.erase(0, prefix.size());
+        if (!line.empty())
+            run->status = line;
     }
     int code = proc_wait(child);
     std::lock_guard<std::mutex> hold(lock);
@@ -81,7 +91,8 @@ void runOne(const cli_options& options, const std::string& package, deviceRun* r
                   (message.empty() ? run->status : message);
 }
 
-int readDevices(const std::string& path, std::vector<std::string>* devices, std::string* error) {
+int readDevices(const std::string& path, std::vector<std::string>* devices, std::string* error)
+{
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
         *error = "cannot read the device list " + path;
@@ -91,9 +102,11 @@ int readDevices(const std::string& path, std::vector<std::string>* devices, std:
     while (std::fgets(line, sizeof line, file)) {
         std::string text = line;
         std::size_t hash = text.find('#');
-        if (hash != std::string::npos) text.erase(hash);
+        if (hash != std::string::npos)
+            text.erase(hash);
         std::size_t first = text.find_first_not_of(" \t\r\n");
-        if (first == std::string::npos) continue;
+        if (first == std::string::npos)
+            continue;
         std::size_t last = text.find_last_not_of(" \t\r\n");
         text = text.substr(first, last - first + 1);
         if (text.find_first_of(" \t") != std::string::npos) {
@@ -111,21 +124,25 @@ int readDevices(const std::string& path, std::vector<std::string>* devices, std:
     return 1;
 }
 
-void drawLines(const std::vector<deviceRun>& runs, std::size_t width, bool again) {
+void drawLines(const std::vector<deviceRun>& runs, std::size_t width, bool again)
+{
     std::string out;
-    if (again) out += "\033[" + std::to_string(runs.size()) + "A";
+    if (again)
+        out += "\033[" + std::to_string(runs.size()) + "A";
     for (const deviceRun& r : runs) {
         std::string line = r.device + std::string(width - r.device.size() + 2, ' ') + r.status;
-        if (line.size() > 110) line = line.substr(0, 107) + "...";
+        if (line.size() > 110)
+            line = line.substr(0, 107) + "...";
         out += "\r" + line + "\033[K\n";
     }
     std::fputs(out.c_str(), stdout);
     std::fflush(stdout);
 }
 
-}  // namespace
+} // namespace
 
-int multi_run(const cli_options& options, const std::string& package) {
+int multi_run(const cli_options& options, const std::string& package)
+{
     std::vector<std::string> devices;
     std::string error;
     if (!readDevices(options.devicesFile, &devices, &error)) {
@@ -136,14 +153,16 @@ int multi_run(const cli_options& options, const std::string& package) {
     std::size_t width = 6;
     for (std::size_t i = 0; i < devices.size(); ++i) {
         runs[i].device = devices[i];
-        if (devices[i].size() > width) width = devices[i].size();
+        if (devices[i].size() > width)
+            width = devices[i].size();
     }
-    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> next{ 0 };
     std::vector<std::thread> workers;
     int parallel = options.parallel < 1 ? 1 : options.parallel;
     for (int w = 0; w < parallel && w < (int)runs.size(); ++w)
         workers.emplace_back([&] {
-            for (std::size_t i; (i = next++) < runs.size();) runOne(options, package, &runs[i]);
+            for (std::size_t i; (i = next++) < runs.size();)
+                runOne(options, package, &runs[i]);
         });
 
     bool live = term_isTerminal(1) && !options.json;
@@ -159,7 +178,8 @@ int multi_run(const cli_options& options, const std::string& package) {
                 } else if (!live && !told[i]) {
                     // Without a terminal: one line per device as it ends.
                     told[i] = true;
-                    std::fprintf(options.json ? stderr : stdout, "%s: %s\n", runs[i].device.c_str(), runs[i].status.c_str());
+                    std::fprintf(options.json ? stderr : stdout, "%s: %s\n", runs[i].device.c_str(),
+                                 runs[i].status.c_str());
                 }
             }
             if (live) {
@@ -167,34 +187,40 @@ int multi_run(const cli_options& options, const std::string& package) {
                 drawn = true;
             }
         }
-        if (allDone) break;
+        if (allDone)
+            break;
         net_sleep(0.2);
     }
-    for (std::thread& t : workers) t.join();
+    for (std::thread& t : workers)
+        t.join();
 
     int succeeded = 0, updated = 0, unchanged = 0;
     std::string table;
     char row[1024];
-    std::snprintf(row, sizeof row, "\n%-*s  %-22s %4s  %-12s %-24s %7s  %s\n", (int)width, "DEVICE", "RESULT", "CODE", "BEFORE",
-                  "AFTER", "TIME", "MESSAGE");
+    std::snprintf(row, sizeof row, "\n%-*s  %-22s %4s  %-12s %-24s %7s  %s\n", (int)width, "DEVICE", "RESULT", "CODE",
+                  "BEFORE", "AFTER", "TIME", "MESSAGE");
     table += row;
     for (const deviceRun& r : runs) {
         std::string before = edit_member(r.resultLine, "version_before");
         std::string after = edit_member(r.resultLine, "version_after");
         std::string message = edit_member(r.resultLine, "message");
         // A device left alone at the expected version is at it afterwards too.
-        if (after.empty() && r.code == ORMI_EXIT_OK && message.compare(0, 11, "already at ") == 0) after = before;
+        if (after.empty() && r.code == ORMI_EXIT_OK && message.compare(0, 11, "already at ") == 0)
+            after = before;
         bool same = !after.empty() && after == before;
         if (r.code == ORMI_EXIT_OK) {
             ++succeeded;
-            if (same) ++unchanged;
-            else if (!options.dryRun) ++updated;
+            if (same)
+                ++unchanged;
+            else if (!options.dryRun)
+                ++updated;
         }
-        if (message.empty()) message = r.status;
+        if (message.empty())
+            message = r.status;
         std::string afterText = after.empty() ? "-" : after + (same ? " (unchanged)" : "");
         std::snprintf(row, sizeof row, "%-*s  %-22s %4d  %-12s %-24s %6.1fs  %s\n", (int)width, r.device.c_str(),
-                      cli_resultName(r.code), r.code, before.empty() ? "-" : before.c_str(), afterText.c_str(), r.seconds,
-                      message.c_str());
+                      cli_resultName(r.code), r.code, before.empty() ? "-" : before.c_str(), afterText.c_str(),
+                      r.seconds, message.c_str());
         table += row;
         if (options.json) {
             if (!r.resultLine.empty()) {

@@ -29,7 +29,8 @@ typedef int net_socket;
 
 namespace {
 
-bool startup() {
+bool startup()
+{
 #ifdef _WIN32
     static bool started = false;
     if (!started) {
@@ -43,7 +44,8 @@ bool startup() {
 }
 
 // 1 ready, 0 time out, -1 error.
-int waitFor(net_socket s, bool writable, int ms) {
+int waitFor(net_socket s, bool writable, int ms)
+{
 #ifdef _WIN32
     fd_set set;
     FD_ZERO(&set);
@@ -51,22 +53,28 @@ int waitFor(net_socket s, bool writable, int ms) {
     fd_set errors;
     FD_ZERO(&errors);
     FD_SET(s, &errors);
-    timeval tv = {ms / 1000, (ms % 1000) * 1000};
+    timeval tv = { ms / 1000, (ms % 1000) * 1000 };
     int n = select(0, writable ? nullptr : &set, writable ? &set : nullptr, &errors, &tv);
-    if (n < 0) return -1;
-    if (n == 0) return 0;
+    if (n < 0)
+        return -1;
+    if (n == 0)
+        return 0;
     return FD_ISSET(s, &errors) ? -1 : 1;
 #else
-    pollfd p = {s, (short)(writable ? POLLOUT : POLLIN), 0};
+    pollfd p = { s, (short)(writable ? POLLOUT : POLLIN), 0 };
     int n = poll(&p, 1, ms);
-    if (n < 0) return -1;
-    if (n == 0) return 0;
-    if (writable && (p.revents & (POLLERR | POLLHUP))) return -1;
+    if (n < 0)
+        return -1;
+    if (n == 0)
+        return 0;
+    if (writable && (p.revents & (POLLERR | POLLHUP)))
+        return -1;
     return 1;
 #endif
 }
 
-void setBlocking(net_socket s, bool blocking) {
+void setBlocking(net_socket s, bool blocking)
+{
 #ifdef _WIN32
     u_long mode = blocking ? 0 : 1;
     ioctlsocket(s, FIONBIO, &mode);
@@ -77,12 +85,15 @@ void setBlocking(net_socket s, bool blocking) {
 }
 
 // A connected socket within the time-out, or NET_INVALID.
-net_socket connectTo(const std::string& host, int port, int ms) {
-    if (!startup() || port <= 0 || port > 65535) return NET_INVALID;
+net_socket connectTo(const std::string& host, int port, int ms)
+{
+    if (!startup() || port <= 0 || port > 65535)
+        return NET_INVALID;
     addrinfo hints{}, *found = nullptr;
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) return NET_INVALID;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
+        return NET_INVALID;
     net_socket s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == NET_INVALID) {
         freeaddrinfo(found);
@@ -106,23 +117,28 @@ net_socket connectTo(const std::string& host, int port, int ms) {
     return s;
 }
 
-}  // namespace
+} // namespace
 
-double net_now() {
+double net_now()
+{
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-void net_sleep(double seconds) {
-    if (seconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds((long long)(seconds * 1000)));
+void net_sleep(double seconds)
+{
+    if (seconds > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds((long long)(seconds * 1000)));
 }
 
 // The device answers when it sends the start of an HTTP answer within the
 // time-out; a refused, reset or silent connection counts as unreachable.
-int net_probe(const std::string& host, int port, int timeoutSeconds) {
+int net_probe(const std::string& host, int port, int timeoutSeconds)
+{
     int ms = (timeoutSeconds < 1 ? 1 : timeoutSeconds) * 1000;
     net_socket s = connectTo(host, port, ms);
-    if (s == NET_INVALID) return NET_UNREACHABLE;
+    if (s == NET_INVALID)
+        return NET_UNREACHABLE;
     int verdict = NET_UNREACHABLE;
     std::string request = "GET / HTTP/1.1\nHost: " + host + "\n\n\n";
     if (send(s, request.data(), (int)request.size(), 0) == (int)request.size()) {
@@ -130,9 +146,11 @@ int net_probe(const std::string& host, int port, int timeoutSeconds) {
         int have = 0;
         double until = net_now() + ms / 1000.0;
         while (have < 5 && net_now() < until) {
-            if (waitFor(s, false, 50) != 1) continue;
+            if (waitFor(s, false, 50) != 1)
+                continue;
             int n = recv(s, answer + have, (int)sizeof answer - have, 0);
-            if (n <= 0) break;
+            if (n <= 0)
+                break;
             have += n;
         }
         bool httpStart = have >= 5 && std::memcmp(answer, "HTTP/", 5) == 0;
@@ -142,9 +160,11 @@ int net_probe(const std::string& host, int port, int timeoutSeconds) {
             char rest[4096];
             until = net_now() + ms / 1000.0;
             while (net_now() < until) {
-                if (waitFor(s, false, 50) != 1) continue;
+                if (waitFor(s, false, 50) != 1)
+                    continue;
                 int n = recv(s, rest, sizeof rest, 0);
-                if (n == 0) break;
+                if (n == 0)
+                    break;
                 if (n < 0) {
                     verdict = NET_UNREACHABLE;
                     break;
@@ -158,28 +178,34 @@ int net_probe(const std::string& host, int port, int timeoutSeconds) {
 
 // Like the library's exchange: the answer counts only once the device has
 // closed the connection in order, within the time-out of each wait.
-int net_ask(const std::string& host, int port, int timeoutSeconds, const std::string& request, std::string* answer) {
+int net_ask(const std::string& host, int port, int timeoutSeconds, const std::string& request, std::string* answer)
+{
     answer->clear();
     int ms = (timeoutSeconds < 1 ? 1 : timeoutSeconds) * 1000;
     net_socket s = connectTo(host, port, ms);
-    if (s == NET_INVALID) return 0;
+    if (s == NET_INVALID)
+        return 0;
     bool complete = false;
     if (send(s, request.data(), (int)request.size(), 0) == (int)request.size()) {
         char piece[4096];
         double until = net_now() + ms / 1000.0;
         while (net_now() < until) {
-            if (waitFor(s, false, 50) != 1) continue;
+            if (waitFor(s, false, 50) != 1)
+                continue;
             int n = recv(s, piece, sizeof piece, 0);
-            if (n < 0) break;
+            if (n < 0)
+                break;
             if (n == 0) {
                 complete = true;
                 break;
             }
             answer->append(piece, (std::size_t)n);
-            if (answer->size() > 65536) break;
+            if (answer->size() > 65536)
+                break;
         }
     }
     net_closeSocket(s);
-    if (!complete || answer->compare(0, 5, "HTTP/") != 0) answer->clear();
+    if (!complete || answer->compare(0, 5, "HTTP/") != 0)
+        answer->clear();
     return !answer->empty();
 }

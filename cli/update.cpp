@@ -17,14 +17,17 @@ namespace {
 // taken to have rebooted too quickly to be seen away.
 const double REBOOT_UNSEEN_SECONDS = 10.0;
 
-bool looksFailed(const std::string& state) {
+bool looksFailed(const std::string& state)
+{
     std::string lower;
-    for (char c : state) lower += (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c;
+    for (char c : state)
+        lower += (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c;
     return lower.find("error") != std::string::npos || lower.find("fail") != std::string::npos;
 }
 
 // The configuration fetched, in one-member-per-line form, with `key` set.
-int editedConfiguration(const char* key, const char* value, std::string* out, std::string* why) {
+int editedConfiguration(const char* key, const char* value, std::string* out, std::string* why)
+{
     std::string answer;
     int outcome = device_getValue("configuration", "devicebase", "", &answer);
     if (outcome != DEVICE_DONE) {
@@ -44,13 +47,15 @@ int editedConfiguration(const char* key, const char* value, std::string* out, st
     return 1;
 }
 
-int upload(const cli_options& options, const std::vector<char>& package, const std::string& name, cli_result* result) {
+int upload(const cli_options& options, const std::vector<char>& package, const std::string& name, cli_result* result)
+{
     double started = net_now();
     progress_begin("uploading " + name, (long long)package.size());
     int sent = -1;
     for (int attempt = 0;; ++attempt) {
         sent = bind_sendUpdateFile("update", name.c_str(), package.data(), (int)package.size());
-        if (sent != -1) break;
+        if (sent != -1)
+            break;
         // The installation has not started: a lost connection may be retried.
         if (net_probe(options.host, options.port, options.timeout) == NET_ANSWERS) {
             progress_end();
@@ -61,8 +66,8 @@ int upload(const cli_options& options, const std::vector<char>& package, const s
             return finish(result, ORMI_EXIT_UPLOAD, "the upload could not be sent: no connection to the device");
         }
         char text[160];
-        std::snprintf(text, sizeof text, "upload: no connection, retry %d of %d in %.1f s", attempt + 1, options.retries,
-                      options.retryPause);
+        std::snprintf(text, sizeof text, "upload: no connection, retry %d of %d in %.1f s", attempt + 1,
+                      options.retries, options.retryPause);
         report_info(options, text);
         net_sleep(options.retryPause);
     }
@@ -73,17 +78,18 @@ int upload(const cli_options& options, const std::vector<char>& package, const s
             std::snprintf(text, sizeof text, "the device did not answer the upload within %.0f s", options.uploadWait);
             return finish(result, ORMI_EXIT_UPLOAD, text);
         }
-        sent = bind_sendUpdateFileResp();   // waits up to a second itself
+        sent = bind_sendUpdateFileResp(); // waits up to a second itself
     }
     progress_end();
     char text[200];
-    std::snprintf(text, sizeof text, "upload: %s, %s, done in %.1f s", name.c_str(), report_size((long long)package.size()).c_str(),
-                  net_now() - started);
+    std::snprintf(text, sizeof text, "upload: %s, %s, done in %.1f s", name.c_str(),
+                  report_size((long long)package.size()).c_str(), net_now() - started);
     report_info(options, text);
     return ORMI_EXIT_OK;
 }
 
-int install(const cli_options& options, cli_result* result) {
+int install(const cli_options& options, cli_result* result)
+{
     std::string text, why;
     if (!editedConfiguration("install_component", "\"package\"", &text, &why))
         return finish(result, ORMI_EXIT_INSTALL, "the installation could not be started: " + why);
@@ -106,7 +112,8 @@ int install(const cli_options& options, cli_result* result) {
             return finish(result, ORMI_EXIT_INSTALL, message);
         }
         const char* answer = bind_getValue("values", "devicebase", "");
-        if (!answer) continue;   // a missed poll; the next one may answer
+        if (!answer)
+            continue; // a missed poll; the next one may answer
         std::string values = answer;
         std::string content = edit_member(values, "content");
         state = edit_member(values, "state");
@@ -115,7 +122,8 @@ int install(const cli_options& options, cli_result* result) {
             progress_text(content);
         }
         lastContent = content;
-        if (state != "run") break;
+        if (state != "run")
+            break;
     }
     progress_end();
     if (looksFailed(state))
@@ -124,7 +132,8 @@ int install(const cli_options& options, cli_result* result) {
     return ORMI_EXIT_OK;
 }
 
-int reboot(const cli_options& options, const std::string& copy, cli_result* result) {
+int reboot(const cli_options& options, const std::string& copy, cli_result* result)
+{
     std::string text, why;
     if (!editedConfiguration("reboot", "true", &text, &why)) {
         // The configuration read before the installation still serves.
@@ -146,12 +155,14 @@ int reboot(const cli_options& options, const std::string& copy, cli_result* resu
         double elapsed = net_now() - requested;
         if (elapsed > options.rebootWait) {
             progress_end();
-            std::snprintf(line, sizeof line, "the device did not answer again within %.0f s after the reboot", options.rebootWait);
+            std::snprintf(line, sizeof line, "the device did not answer again within %.0f s after the reboot",
+                          options.rebootWait);
             return finish(result, ORMI_EXIT_REBOOT, line);
         }
         double tried = net_now();
         if (bind_checkConnection() == 1) {
-            if (seenAway || elapsed >= REBOOT_UNSEEN_SECONDS) break;
+            if (seenAway || elapsed >= REBOOT_UNSEEN_SECONDS)
+                break;
         } else {
             seenAway = true;
         }
@@ -166,7 +177,8 @@ int reboot(const cli_options& options, const std::string& copy, cli_result* resu
 // The verdict on the version read after the reboot. Without an expected
 // version nothing is guessed from the file name, but an unchanged version
 // is never called an update.
-int verdict(const cli_options& options, cli_result* result) {
+int verdict(const cli_options& options, cli_result* result)
+{
     const std::string& after = result->versionAfter;
     if (!options.expectVersion.empty() && after != options.expectVersion)
         return finish(result, ORMI_EXIT_VERSION,
@@ -176,18 +188,21 @@ int verdict(const cli_options& options, cli_result* result) {
     return finish(result, ORMI_EXIT_OK, "updated: package version " + result->versionBefore + " -> " + after);
 }
 
-}  // namespace
+} // namespace
 
-int update_checkName(const std::string& version, const std::string& packageName, std::string* message) {
+int update_checkName(const std::string& version, const std::string& packageName, std::string* message)
+{
     char tag[PACKAGE_TAG_SIZE], suffix[PACKAGE_TAG_SIZE], text[PACKAGE_MESSAGE_SIZE];
     package_splitVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
-    if (package_checkName(tag, suffix, packageName.c_str(), text, sizeof text)) return 1;
+    if (package_checkName(tag, suffix, packageName.c_str(), text, sizeof text))
+        return 1;
     *message = text;
     return 0;
 }
 
 int update_run(const cli_options& options, const std::vector<char>& package, const std::string& packageName,
-               cli_result* result) {
+               cli_result* result)
+{
     result->package = packageName;
     result->bytes = (long long)package.size();
     result->changed = 0;
@@ -198,12 +213,15 @@ int update_run(const cli_options& options, const std::vector<char>& package, con
 
     std::string why;
     int outcome = device_check(&why);
-    if (outcome == DEVICE_REFUSED) return finish(result, ORMI_EXIT_LOGIN, why);
-    if (outcome == DEVICE_UNREACHABLE) return finish(result, ORMI_EXIT_UNREACHABLE, why);
+    if (outcome == DEVICE_REFUSED)
+        return finish(result, ORMI_EXIT_LOGIN, why);
+    if (outcome == DEVICE_UNREACHABLE)
+        return finish(result, ORMI_EXIT_UNREACHABLE, why);
 
     std::string version;
     outcome = device_getValue("configuration", "devicebase", "package_version", &version);
-    if (outcome == DEVICE_UNREACHABLE) return finish(result, ORMI_EXIT_UNREACHABLE, "the device cannot be reached");
+    if (outcome == DEVICE_UNREACHABLE)
+        return finish(result, ORMI_EXIT_UNREACHABLE, "the device cannot be reached");
     if (outcome != DEVICE_DONE)
         return finish(result, ORMI_EXIT_NOFIT, package_noVersionText);
     result->versionBefore = version;
@@ -212,27 +230,33 @@ int update_run(const cli_options& options, const std::vector<char>& package, con
     report_info(options, std::string(package_deviceType(tag)) + ", Version " + version);
 
     std::string message;
-    if (!update_checkName(version, packageName, &message)) return finish(result, ORMI_EXIT_NOFIT, message);
+    if (!update_checkName(version, packageName, &message))
+        return finish(result, ORMI_EXIT_NOFIT, message);
     if (!options.expectVersion.empty() && version == options.expectVersion && !options.force)
         return finish(result, ORMI_EXIT_OK, "already at " + version);
     if (options.dryRun)
         return finish(result, ORMI_EXIT_OK,
-                      "would upload " + packageName + " (" + std::to_string(package.size()) + " bytes), install and reboot");
+                      "would upload " + packageName + " (" + std::to_string(package.size()) +
+                          " bytes), install and reboot");
 
     // Kept for the reboot request should the device not give it again later.
     std::string copy, answer;
     if (device_getValue("configuration", "devicebase", "", &answer) == DEVICE_DONE) {
         static char text[JSON_FORMAT_SIZE];
-        if (formatDeviceBase(answer.c_str(), text, sizeof text) == DEVICEBASE_OK) copy = text;
+        if (formatDeviceBase(answer.c_str(), text, sizeof text) == DEVICEBASE_OK)
+            copy = text;
     }
 
-    result->changed = 1;   // from the first byte sent on, the device may have been changed
+    result->changed = 1; // from the first byte sent on, the device may have been changed
     int code = upload(options, package, packageName, result);
-    if (code != ORMI_EXIT_OK) return code;
+    if (code != ORMI_EXIT_OK)
+        return code;
     code = install(options, result);
-    if (code != ORMI_EXIT_OK) return code;
+    if (code != ORMI_EXIT_OK)
+        return code;
     code = reboot(options, copy, result);
-    if (code != ORMI_EXIT_OK) return code;
+    if (code != ORMI_EXIT_OK)
+        return code;
 
     outcome = device_getValue("configuration", "devicebase", "package_version", &version);
     if (outcome != DEVICE_DONE)

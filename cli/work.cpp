@@ -32,27 +32,31 @@ const char lineEnd[] = "\n";
 char folderPath[1024];
 char iniPath[1100];
 char originalDir[1024];
-char emptiedText[4096];     // the settings file with "password=" empty
+char emptiedText[4096]; // the settings file with "password=" empty
 std::size_t emptiedLength;
 volatile std::sig_atomic_t folderOpen;
 
-void writeEmptied() {
+void writeEmptied()
+{
 #ifdef _WIN32
     HANDLE file = CreateFileA(iniPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (file == INVALID_HANDLE_VALUE)
+        return;
     DWORD written = 0;
     WriteFile(file, emptiedText, (DWORD)emptiedLength, &written, nullptr);
     CloseHandle(file);
 #else
     int fd = open(iniPath, O_WRONLY | O_TRUNC);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     ssize_t ignored = write(fd, emptiedText, emptiedLength);
     (void)ignored;
     close(fd);
 #endif
 }
 
-void removeFolder() {
+void removeFolder()
+{
 #ifdef _WIN32
     SetCurrentDirectoryA(originalDir);
     DeleteFileA(iniPath);
@@ -66,15 +70,18 @@ void removeFolder() {
 #endif
 }
 
-void closeNow() {
-    if (!folderOpen) return;
+void closeNow()
+{
+    if (!folderOpen)
+        return;
     folderOpen = 0;
     writeEmptied();
     removeFolder();
 }
 
 #ifdef _WIN32
-BOOL WINAPI onConsoleEvent(DWORD) {
+BOOL WINAPI onConsoleEvent(DWORD)
+{
     closeNow();
     proc_terminateAll();
     term_restoreConsole();
@@ -82,7 +89,8 @@ BOOL WINAPI onConsoleEvent(DWORD) {
     return TRUE;
 }
 #else
-void onSignal(int signalNumber) {
+void onSignal(int signalNumber)
+{
     closeNow();
     proc_terminateAll();
     std::signal(signalNumber, SIG_DFL);
@@ -93,7 +101,8 @@ void onSignal(int signalNumber) {
 // 1 when the library's reader takes line (without its line feed) for the
 // password, reading on from scan. Like the library's, it sees at most
 // PROFILE_LINE_SIZE - 1 bytes of a line.
-bool isPasswordLine(profile_scan* scan, const std::string& line) {
+bool isPasswordLine(profile_scan* scan, const std::string& line)
+{
     char scratch[PROFILE_LINE_SIZE];
     char value[1];
     std::size_t n = line.copy(scratch, sizeof scratch - 1);
@@ -101,13 +110,14 @@ bool isPasswordLine(profile_scan* scan, const std::string& line) {
     return profile_line(scan, scratch, "LOGIN", "password", value, sizeof value) == 1;
 }
 
-}  // namespace
+} // namespace
 
 // Every section "LOGIN" counts, not only the first one that the library
 // reads, so that no password stays behind.
-std::string work_withoutPassword(const std::string& text) {
+std::string work_withoutPassword(const std::string& text)
+{
     std::string out;
-    profile_scan scan = {0, 0};
+    profile_scan scan = { 0, 0 };
     std::size_t at = 0;
     while (at < text.size()) {
         std::size_t end = text.find('\n', at);
@@ -130,15 +140,17 @@ std::string work_withoutPassword(const std::string& text) {
     return out;
 }
 
-std::string work_settingsText(const cli_options& options, const std::string& password) {
+std::string work_settingsText(const cli_options& options, const std::string& password)
+{
     std::string e = lineEnd;
-    return "[IP]" + e + "ip_address=" + options.host + e + "ip_port=" + std::to_string(options.port) + e +
-           "[LOGIN]" + e + "username=" + options.user + e + "password=" + password + e +
+    return "[IP]" + e + "ip_address=" + options.host + e + "ip_port=" + std::to_string(options.port) + e + "[LOGIN]" +
+           e + "username=" + options.user + e + "password=" + password + e +
            "login_version=" + std::to_string(options.loginMethod) + e + "[CONTROL]" + e +
            "timeout=" + std::to_string(options.timeout) + e;
 }
 
-int work_open(const std::string& settingsText, std::string* error) {
+int work_open(const std::string& settingsText, std::string* error)
+{
     std::string emptied = work_withoutPassword(settingsText);
     if (emptied.size() >= sizeof emptiedText) {
         *error = "the settings file is too long";
@@ -147,7 +159,8 @@ int work_open(const std::string& settingsText, std::string* error) {
     std::memcpy(emptiedText, emptied.data(), emptied.size());
     emptiedLength = emptied.size();
 #ifdef _WIN32
-    if (!GetCurrentDirectoryA(sizeof originalDir, originalDir)) originalDir[0] = 0;
+    if (!GetCurrentDirectoryA(sizeof originalDir, originalDir))
+        originalDir[0] = 0;
     char temp[MAX_PATH];
     DWORD n = GetTempPathA(sizeof temp, temp);
     if (n == 0 || n >= sizeof temp) {
@@ -166,9 +179,11 @@ int work_open(const std::string& settingsText, std::string* error) {
     }
     std::snprintf(iniPath, sizeof iniPath, "%s\\ormi_control.ini", folderPath);
 #else
-    if (!getcwd(originalDir, sizeof originalDir)) std::strcpy(originalDir, "/");
+    if (!getcwd(originalDir, sizeof originalDir))
+        std::strcpy(originalDir, "/");
     const char* temp = std::getenv("TMPDIR");
-    if (!temp || !*temp) temp = "/tmp";
+    if (!temp || !*temp)
+        temp = "/tmp";
     std::snprintf(folderPath, sizeof folderPath, "%s/ormi-XXXXXX", temp);
     if (!mkdtemp(folderPath)) {
         *error = std::string("cannot create a working folder in ") + temp;
@@ -185,7 +200,8 @@ int work_open(const std::string& settingsText, std::string* error) {
     FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
 #endif
     bool written = file && std::fwrite(settingsText.data(), 1, settingsText.size(), file) == settingsText.size();
-    if (file && std::fclose(file) != 0) written = false;
+    if (file && std::fclose(file) != 0)
+        written = false;
     bool entered =
 #ifdef _WIN32
         SetCurrentDirectoryA(folderPath) != 0;
@@ -200,15 +216,20 @@ int work_open(const std::string& settingsText, std::string* error) {
     return 1;
 }
 
-void work_close() { closeNow(); }
+void work_close()
+{
+    closeNow();
+}
 
-void work_installSignalHandlers() {
+void work_installSignalHandlers()
+{
 #ifdef _WIN32
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 #else
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+    for (int s : { SIGINT, SIGTERM, SIGHUP })
+        sigaction(s, &action, nullptr);
 #endif
 }

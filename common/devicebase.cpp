@@ -11,12 +11,12 @@ static int isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-void compactJsonText(char *text)
+void compactJsonText(char* text)
 {
     // The result is never longer, so it is written over the text itself.
     int inString = 0, escaped = 0;
-    char *out = text;
-    for (const char *in = text; *in != '\0'; ++in) {
+    char* out = text;
+    for (const char* in = text; *in != '\0'; ++in) {
         char c = *in;
         if (inString) {
             if (escaped)
@@ -36,13 +36,13 @@ void compactJsonText(char *text)
 }
 
 struct Output {
-    char *text;
+    char* text;
     int size;
     int length;
     int overflow;
 };
 
-static void put(Output *out, char c)
+static void put(Output* out, char c)
 {
     if (out->length + 1 >= out->size) {
         out->overflow = 1;
@@ -51,16 +51,16 @@ static void put(Output *out, char c)
     out->text[out->length++] = c;
 }
 
-static void putTabs(Output *out, int depth)
+static void putTabs(Output* out, int depth)
 {
     for (int i = 0; i < depth; ++i)
         put(out, '\t');
 }
 
-int indentJsonText(char *text, int size)
+int indentJsonText(char* text, int size)
 {
     char scratch[JSON_FORMAT_SIZE];
-    Output out = {scratch, size < JSON_FORMAT_SIZE ? size : JSON_FORMAT_SIZE, 0, 0};
+    Output out = { scratch, size < JSON_FORMAT_SIZE ? size : JSON_FORMAT_SIZE, 0, 0 };
     if (out.size < 1)
         return 0;
     int depth = 0, inString = 0, escaped = 0;
@@ -115,10 +115,10 @@ int indentJsonText(char *text, int size)
 }
 
 // An answer cut at a buffer's end leaves a string or a bracket open.
-static int isClosed(const char *text)
+static int isClosed(const char* text)
 {
     int depth = 0, inString = 0, escaped = 0;
-    for (const char *c = text; *c != '\0'; ++c) {
+    for (const char* c = text; *c != '\0'; ++c) {
         if (inString) {
             if (escaped)
                 escaped = 0;
@@ -138,14 +138,14 @@ static int isClosed(const char *text)
     return depth == 0 && !inString;
 }
 
-int formatDeviceBase(const char *answer, char *out, int size)
+int formatDeviceBase(const char* answer, char* out, int size)
 {
     if (size > JSON_FORMAT_SIZE)
         size = JSON_FORMAT_SIZE;
     if (size < 1)
         return DEVICEBASE_TOO_LONG;
     out[0] = '\0';
-    const char *brace = strchr(answer, '{');
+    const char* brace = strchr(answer, '{');
     if (brace == NULL)
         return DEVICEBASE_NO_OBJECT;
     // A cut text must never be written back, so it is refused whole.

@@ -14,18 +14,17 @@ static const DWORD saveDialogFlags = OFN_OVERWRITEPROMPT;
 static const bool clearOpenPath = false;
 #else
 static const DWORD openDialogFlags = OFN_CREATEPROMPT | OFN_HIDEREADONLY;
-static const DWORD saveDialogFlags =
-    OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+static const DWORD saveDialogFlags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
 static const bool clearOpenPath = true;
 #endif
 
 OPENFILENAMEA fileDialog;
-void *lastFolderItem;
+void* lastFolderItem;
 
 static const char invalidFolderText[] = "Verzeichniss ungültig";
 static const char invalidFolderCaption[] = "Fehlermeldung";
 
-void initFileDialog(HWND owner, const char *filter)
+void initFileDialog(HWND owner, const char* filter)
 {
     memset(&fileDialog, 0, sizeof fileDialog);
     // The first form of the record: the later fields are left off, so
@@ -37,7 +36,7 @@ void initFileDialog(HWND owner, const char *filter)
     fileDialog.nMaxFileTitle = FILE_PATH_SIZE;
 }
 
-static void setDialogCall(HWND owner, char *path, char *name, DWORD flags)
+static void setDialogCall(HWND owner, char* path, char* name, DWORD flags)
 {
     fileDialog.hwndOwner = owner;
     fileDialog.lpstrFile = path;
@@ -45,7 +44,7 @@ static void setDialogCall(HWND owner, char *path, char *name, DWORD flags)
     fileDialog.Flags = flags;
 }
 
-int openFileDialog(HWND owner, char *path, char *name)
+int openFileDialog(HWND owner, char* path, char* name)
 {
     if (clearOpenPath)
         path[0] = '\0';
@@ -53,13 +52,13 @@ int openFileDialog(HWND owner, char *path, char *name)
     return GetOpenFileNameA(&fileDialog);
 }
 
-int saveFileDialog(HWND owner, char *path, char *name)
+int saveFileDialog(HWND owner, char* path, char* name)
 {
     setDialogCall(owner, path, name, saveDialogFlags);
     return GetSaveFileNameA(&fileDialog);
 }
 
-int chooseFolder(HWND owner, char *path)
+int chooseFolder(HWND owner, char* path)
 {
     BROWSEINFOA browse;
     memset(&browse, 0, sizeof browse);
@@ -76,7 +75,7 @@ int chooseFolder(HWND owner, char *path)
     return SHGetPathFromIDListA(item, path) ? 1 : 0;
 }
 
-static int enterFolder(const char *folder, bool report)
+static int enterFolder(const char* folder, bool report)
 {
     if (SetCurrentDirectoryA(folder))
         return 1;
@@ -85,12 +84,12 @@ static int enterFolder(const char *folder, bool report)
     return 0;
 }
 
-static bool isDotEntry(const char *name)
+static bool isDotEntry(const char* name)
 {
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
 
-int listAudioFiles(const char *folder, char *list, unsigned listSize)
+int listAudioFiles(const char* folder, char* list, unsigned listSize)
 {
     if (listSize < 2)
         return 0;
@@ -99,12 +98,12 @@ int listAudioFiles(const char *folder, char *list, unsigned listSize)
     if (!enterFolder(folder, true))
         return 0;
     int result = 1;
-    unsigned used = 0;  // bytes of names taken, each with its zero byte
+    unsigned used = 0; // bytes of names taken, each with its zero byte
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA("*", &entry);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            const char *name = entry.cFileName;
+            const char* name = entry.cFileName;
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(name))
                 continue;
             if (!strstr(name, ".wav") && !strstr(name, ".mp3") && !strstr(name, ".cda"))
@@ -126,7 +125,7 @@ int listAudioFiles(const char *folder, char *list, unsigned listSize)
     return result;
 }
 
-int showDirectoryFiles(const char *folder)
+int showDirectoryFiles(const char* folder)
 {
     if (!enterFolder(folder, true))
         return 0;
@@ -139,8 +138,7 @@ int showDirectoryFiles(const char *folder)
             continue;
         char text[256];
         // A name too long for the box is shortened, the question kept.
-        snprintf(text, sizeof text, "%.*s\n\n\tWeiter?",
-                 (int)(sizeof text - sizeof "\n\n\tWeiter?"), entry.cFileName);
+        snprintf(text, sizeof text, "%.*s\n\n\tWeiter?", (int)(sizeof text - sizeof "\n\n\tWeiter?"), entry.cFileName);
         if (MessageBoxA(NULL, text, "Datei:", MB_YESNO) == IDNO)
             break;
     } while (FindNextFileA(search, &entry));
@@ -148,7 +146,7 @@ int showDirectoryFiles(const char *folder)
     return 1;
 }
 
-int findFileInFolder(const char *folder, char *pattern)
+int findFileInFolder(const char* folder, char* pattern)
 {
     if (!enterFolder(folder, false))
         return 0;
@@ -161,17 +159,17 @@ int findFileInFolder(const char *folder, char *pattern)
     return 1;
 }
 
-int fileOnSearchPath(const char *name)
+int fileOnSearchPath(const char* name)
 {
     char found[FILE_PATH_SIZE];
     return SearchPathA(NULL, name, NULL, sizeof found, found, NULL) != 0;
 }
 
-int fileOnSearchPathShortExt(const char *name)
+int fileOnSearchPathShortExt(const char* name)
 {
     char shortName[FILE_PATH_SIZE];
     lstrcpynA(shortName, name, sizeof shortName);
-    char *dot = strrchr(shortName, '.');
+    char* dot = strrchr(shortName, '.');
     if (dot == NULL)
         return 0;
     if (strlen(dot + 1) > 3)
@@ -179,10 +177,10 @@ int fileOnSearchPathShortExt(const char *name)
     return fileOnSearchPath(shortName);
 }
 
-int checkExtension(char *ext)
+int checkExtension(char* ext)
 {
     if (ext[0] == '.')
-        memmove(ext, ext + 1, strlen(ext));  // the zero byte moves along
+        memmove(ext, ext + 1, strlen(ext)); // the zero byte moves along
     if (strlen(ext) < 3)
         return 0;
     ext[3] = '\0';
@@ -192,24 +190,22 @@ int checkExtension(char *ext)
     return 1;
 }
 
-int containsText(const char *text, const char *part)
+int containsText(const char* text, const char* part)
 {
     return strstr(text, part) != NULL;
 }
 
-static HANDLE openForReading(const char *name)
+static HANDLE openForReading(const char* name)
 {
-    return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, NULL);
+    return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
-static HANDLE createForWriting(const char *name)
+static HANDLE createForWriting(const char* name)
 {
-    return CreateFileA(name, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, NULL);
+    return CreateFileA(name, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
-int readFileWhole(const char *name, char *buffer, DWORD bufferSize, DWORD *fileSize)
+int readFileWhole(const char* name, char* buffer, DWORD bufferSize, DWORD* fileSize)
 {
     HANDLE file = openForReading(name);
     if (file == INVALID_HANDLE_VALUE)
@@ -226,7 +222,7 @@ int readFileWhole(const char *name, char *buffer, DWORD bufferSize, DWORD *fileS
     return ok && countRead == size;
 }
 
-int writeFileWhole(const char *name, const char *data, DWORD count)
+int writeFileWhole(const char* name, const char* data, DWORD count)
 {
     HANDLE file = createForWriting(name);
     if (file == INVALID_HANDLE_VALUE)
@@ -237,14 +233,14 @@ int writeFileWhole(const char *name, const char *data, DWORD count)
     return ok && written == count;
 }
 
-int loadFileToWindow(HWND window, const char *name)
+int loadFileToWindow(HWND window, const char* name)
 {
     HANDLE file = openForReading(name);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     DWORD size = GetFileSize(file, NULL);
     // An unknown size would wrap size + 1 to an empty allocation.
-    char *text = size == INVALID_FILE_SIZE ? NULL : (char *)HeapAlloc(GetProcessHeap(), 0, size + 1);
+    char* text = size == INVALID_FILE_SIZE ? NULL : (char*)HeapAlloc(GetProcessHeap(), 0, size + 1);
     if (text == NULL) {
         CloseHandle(file);
         return 0;
@@ -253,19 +249,19 @@ int loadFileToWindow(HWND window, const char *name)
     if (!ReadFile(file, text, size, &countRead, NULL))
         countRead = 0;
     CloseHandle(file);
-    text[countRead] = '\0';  // behind the bytes actually read, never stale ones
+    text[countRead] = '\0'; // behind the bytes actually read, never stale ones
     SetWindowTextA(window, text);
     HeapFree(GetProcessHeap(), 0, text);
     return 1;
 }
 
-int saveWindowToFile(HWND window, const char *name)
+int saveWindowToFile(HWND window, const char* name)
 {
     HANDLE file = createForWriting(name);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     int length = GetWindowTextLengthA(window);
-    char *text = (char *)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)length + 1);
+    char* text = (char*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)length + 1);
     if (text == NULL) {
         CloseHandle(file);
         return 0;
@@ -279,11 +275,10 @@ int saveWindowToFile(HWND window, const char *name)
     return ok && written == (DWORD)fetched;
 }
 
-static int openHandle(const char *name, DWORD creation, const char *caption,
-                      HANDLE *handle, DWORD *size)
+static int openHandle(const char* name, DWORD creation, const char* caption, HANDLE* handle, DWORD* size)
 {
-    *handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                          creation, FILE_ATTRIBUTE_NORMAL, NULL);
+    *handle =
+        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, creation, FILE_ATTRIBUTE_NORMAL, NULL);
     if (*handle == INVALID_HANDLE_VALUE)
         return 0;
     *size = GetFileSize(*handle, NULL);
@@ -296,17 +291,17 @@ static int openHandle(const char *name, DWORD creation, const char *caption,
     return 1;
 }
 
-int createFileX(const char *name, HANDLE *handle, DWORD *size)
+int createFileX(const char* name, HANDLE* handle, DWORD* size)
 {
     return openHandle(name, CREATE_ALWAYS, "createFileX", handle, size);
 }
 
-int OpenFileX(const char *name, HANDLE *handle, DWORD *size)
+int OpenFileX(const char* name, HANDLE* handle, DWORD* size)
 {
     return openHandle(name, OPEN_EXISTING, "OpenFileX", handle, size);
 }
 
-int readFileX(HANDLE handle, char *buffer, DWORD count, DWORD *countRead)
+int readFileX(HANDLE handle, char* buffer, DWORD count, DWORD* countRead)
 {
     *countRead = 0;
     if (!ReadFile(handle, buffer, count, countRead, NULL)) {
@@ -318,7 +313,7 @@ int readFileX(HANDLE handle, char *buffer, DWORD count, DWORD *countRead)
     return 1;
 }
 
-int writeFileX(HANDLE handle, const char *data, DWORD count)
+int writeFileX(HANDLE handle, const char* data, DWORD count)
 {
     DWORD written = 0;
     char text[100];
@@ -328,8 +323,7 @@ int writeFileX(HANDLE handle, const char *data, DWORD count)
         return 0;
     }
     if (written < count) {
-        wsprintfA(text, "Funktion: writeFileX\nNur %d Bytes von %d geschrieben!",
-                  (int)written, (int)count);
+        wsprintfA(text, "Funktion: writeFileX\nNur %d Bytes von %d geschrieben!", (int)written, (int)count);
         MessageBoxA(NULL, text, "ERROR", MB_OK);
         return 0;
     }

@@ -4,12 +4,12 @@
 #ifndef ORMI_COMMON_JSON_H
 #define ORMI_COMMON_JSON_H
 
-#define JSON_STACK_SIZE 32        // container stack entries (31 nested containers)
-#define JSON_MAX_SEGMENTS 10      // key path segments json_getValue keeps
-#define JSON_SEGMENT_SIZE 255     // per segment: 254 characters and a zero
-#define JSON_VALUE_SIZE 4096      // string value: 4095 characters and a zero
-#define JSON_TEXT_SIZE 16384      // json_getValue text: 16383 characters and a zero
-#define JSON_APPEND_SIZE 4096     // appendBuffer: 4095 characters and a zero
+#define JSON_STACK_SIZE 32    // container stack entries (31 nested containers)
+#define JSON_MAX_SEGMENTS 10  // key path segments json_getValue keeps
+#define JSON_SEGMENT_SIZE 255 // per segment: 254 characters and a zero
+#define JSON_VALUE_SIZE 4096  // string value: 4095 characters and a zero
+#define JSON_TEXT_SIZE 16384  // json_getValue text: 16383 characters and a zero
+#define JSON_APPEND_SIZE 4096 // appendBuffer: 4095 characters and a zero
 
 // Token kinds returned by json_tokenType.
 enum json_token {
@@ -17,8 +17,8 @@ enum json_token {
     JSON_TOKEN_STRING,
     JSON_TOKEN_COMMA,
     JSON_TOKEN_COLON,
-    JSON_TOKEN_MINUS,             // '-' not followed by a digit
-    JSON_TOKEN_NUMBER,            // digit, or '-' followed by a digit
+    JSON_TOKEN_MINUS,  // '-' not followed by a digit
+    JSON_TOKEN_NUMBER, // digit, or '-' followed by a digit
     JSON_TOKEN_OBJECT_START,
     JSON_TOKEN_OBJECT_END,
     JSON_TOKEN_ARRAY_START,
@@ -30,17 +30,17 @@ enum json_token {
 };
 
 // Parser container stack entry values.
-#define JSON_ENTRY_OBJECT_NEW 0   // object (or top level) that has had no key
-#define JSON_ENTRY_OBJECT 1       // object that has had a key
+#define JSON_ENTRY_OBJECT_NEW 0 // object (or top level) that has had no key
+#define JSON_ENTRY_OBJECT 1     // object that has had a key
 #define JSON_ENTRY_ARRAY 2
 
 struct json_parser {
-    int stack[JSON_STACK_SIZE];   // entry 0: top level; entry d: container at depth d
+    int stack[JSON_STACK_SIZE]; // entry 0: top level; entry d: container at depth d
     int depth;
     int afterComma;
-    void* user;                   // handed to every callback
-    char* cursor;                 // next character; null before the first json_parse
-    int remaining;                // token characters still to read
+    void* user;    // handed to every callback
+    char* cursor;  // next character; null before the first json_parse
+    int remaining; // token characters still to read
 };
 
 // Every callback returns non-zero to go on, 0 to stop the parse.
@@ -57,22 +57,22 @@ struct json_search {
     char valueText[JSON_VALUE_SIZE];
     int intValue;
     float floatValue;
-    int matched;                  // leading path segments matched so far
-    int elementCount;             // objects of an indexed array passed over
-    int currentIndex;             // n of the last compared segment name[n], else -1
-    int valueCount;               // scalars passed over waiting for the indexed one
-    int inArray;                  // 1 while elements of an indexed array are skipped
-    int found;                    // 1 once the whole path has matched
-    int objectDepth;              // object nesting outside skipped elements
+    int matched;      // leading path segments matched so far
+    int elementCount; // objects of an indexed array passed over
+    int currentIndex; // n of the last compared segment name[n], else -1
+    int valueCount;   // scalars passed over waiting for the indexed one
+    int inArray;      // 1 while elements of an indexed array are skipped
+    int found;        // 1 once the whole path has matched
+    int objectDepth;  // object nesting outside skipped elements
     int arrayDepth;
-    int innerDepth;               // object nesting inside a skipped element
+    int innerDepth; // object nesting inside a skipped element
 };
 
 // Writer stack entry values.
 #define JSON_WRITER_TOP 0
 #define JSON_WRITER_OBJECT_EMPTY 1
-#define JSON_WRITER_OBJECT_MEMBER 2   // after a complete member
-#define JSON_WRITER_OBJECT_KEY 3      // after a key, value due
+#define JSON_WRITER_OBJECT_MEMBER 2 // after a complete member
+#define JSON_WRITER_OBJECT_KEY 3    // after a key, value due
 #define JSON_WRITER_ARRAY_EMPTY 4
 #define JSON_WRITER_ARRAY_ELEMENT 5
 
@@ -87,8 +87,8 @@ struct json_writer {
 // characters and a zero; exactly one output carries the value, the others
 // stay "" / 0 / 0.0; nothing found (or a limit exceeded) leaves all three
 // empty. Null outputs are skipped. Always returns 0.
-int json_getValue(const char* text, int length, const char* keyPath,
-                  char* outText, int outSize, int* outInt, float* outFloat);
+int json_getValue(const char* text, int length, const char* keyPath, char* outText, int outSize, int* outInt,
+                  float* outFloat);
 
 // Replaces in place the value of the first "key": in text (a buffer of
 // textSize bytes) with newValue as it stands. Returns 0, or -1 with the

@@ -7,33 +7,38 @@
 
 namespace {
 
-bool isAlnum(char c) {
+bool isAlnum(char c)
+{
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
 // First "key": in text, at any depth; null when there is none.
-char* findMember(char* text, const char* key) {
+char* findMember(char* text, const char* key)
+{
     size_t keyLength = strlen(key);
     for (char* p = strchr(text, '"'); p; p = strchr(p + 1, '"')) {
         // Each comparison stops at the text's zero byte before reading on.
-        if (strncmp(p + 1, key, keyLength) == 0 && p[1 + keyLength] == '"' &&
-            p[2 + keyLength] == ':')
+        if (strncmp(p + 1, key, keyLength) == 0 && p[1 + keyLength] == '"' && p[2 + keyLength] == ':')
             return p + 2 + keyLength;
     }
     return nullptr;
 }
 
-int broken() {
+int broken()
+{
     fputs("Fehler json_setValue():  JSON-String defekt\n", stdout);
     return -1;
 }
 
 } // namespace
 
-int json_setValue(char* text, int textSize, const char* key, const char* newValue) {
-    if (!text || textSize <= 0 || !key || !newValue) return -1;
+int json_setValue(char* text, int textSize, const char* key, const char* newValue)
+{
+    if (!text || textSize <= 0 || !key || !newValue)
+        return -1;
     const void* zero = memchr(text, '\0', (size_t)textSize);
-    if (!zero) return broken();
+    if (!zero)
+        return broken();
     size_t length = (size_t)(static_cast<const char*>(zero) - text);
 
     char* colon = findMember(text, key);
@@ -59,11 +64,14 @@ int json_setValue(char* text, int textSize, const char* key, const char* newValu
             start = quote + 1;
             end = static_cast<char*>(memchr(start, '\'', (size_t)(lineFeed - start)));
         }
-        if (!end) return broken();
+        if (!end)
+            return broken();
     } else {
-        for (size_t n = 0; n < lineLength && !isAlnum(*start); ++n) ++start;
+        for (size_t n = 0; n < lineLength && !isAlnum(*start); ++n)
+            ++start;
         end = start;
-        for (size_t n = 0; n < lineLength && (isAlnum(*end) || *end == '.'); ++n) ++end;
+        for (size_t n = 0; n < lineLength && (isAlnum(*end) || *end == '.'); ++n)
+            ++end;
     }
 
     size_t regionLength = (size_t)(end - start);

@@ -4,18 +4,18 @@
 #include <stdio.h>
 #include <string.h>
 
-static const unsigned char md5_padding[64] = {0x80};
+static const unsigned char md5_padding[64] = { 0x80 };
 
 #define MD5_F(x, y, z) (((x) & (y)) | (~(x) & (z)))
 #define MD5_G(x, y, z) (((x) & (z)) | ((y) & ~(z)))
 #define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
 #define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
 #define MD5_ROTATE(x, n) (((x) << (n)) | ((x) >> (32 - (n))))
-#define MD5_STEP(f, a, b, c, d, x, s, t)        \
-    do {                                        \
-        (a) += f((b), (c), (d)) + (x) + (uint32_t)(t); \
-        (a) = MD5_ROTATE((a), (s));             \
-        (a) += (b);                             \
+#define MD5_STEP(f, a, b, c, d, x, s, t)                                                                               \
+    do {                                                                                                               \
+        (a) += f((b), (c), (d)) + (x) + (uint32_t)(t);                                                                 \
+        (a) = MD5_ROTATE((a), (s));                                                                                    \
+        (a) += (b);                                                                                                    \
     } while (0)
 
 void md5_init(md5_context* context)
@@ -34,8 +34,8 @@ void md5_transform(md5_context* context, const unsigned char block[64])
     // host's byte order do not matter.
     uint32_t x[16];
     for (int i = 0; i < 16; ++i) {
-        x[i] = (uint32_t)block[i * 4] | ((uint32_t)block[i * 4 + 1] << 8) |
-               ((uint32_t)block[i * 4 + 2] << 16) | ((uint32_t)block[i * 4 + 3] << 24);
+        x[i] = (uint32_t)block[i * 4] | ((uint32_t)block[i * 4 + 1] << 8) | ((uint32_t)block[i * 4 + 2] << 16) |
+               ((uint32_t)block[i * 4 + 3] << 24);
     }
     uint32_t a = context->state[0];
     uint32_t b = context->state[1];

@@ -5,9 +5,9 @@
 #include <stdint.h>
 
 struct md5_context {
-    uint32_t count[2];          // message bits fed so far, low word first
-    uint32_t state[4];          // A, B, C, D
-    unsigned char buffer[64];   // partial block not yet compressed
+    uint32_t count[2];        // message bits fed so far, low word first
+    uint32_t state[4];        // A, B, C, D
+    unsigned char buffer[64]; // partial block not yet compressed
 };
 
 void md5_init(md5_context* context);

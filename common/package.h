@@ -21,11 +21,10 @@ enum {
 // tag: "_ormi_" or "_ormim_"; suffix: what follows the version's last
 // decimal digit (all of it when there is none). A suffix that does not fit
 // is cut.
-void package_splitVersion(const char *version, char *tag, int tagSize, char *suffix,
-                          int suffixSize);
+void package_splitVersion(const char* version, char* tag, int tagSize, char* suffix, int suffixSize);
 
 // "ORMI" for the tag "_ormi_", "ORMI-M" for any other.
-const char *package_deviceType(const char *tag);
+const char* package_deviceType(const char* tag);
 
 // The operator's text when the device gives no package version: its
 // firmware cannot take a package.
@@ -34,5 +33,4 @@ extern const char package_noVersionText[];
 // 1 when fileName holds both the device's tag and its version suffix (as
 // package_splitVersion gives them). Otherwise 0, and message (size bytes)
 // holds the operator's text why.
-int package_checkName(const char *tag, const char *suffix, const char *fileName, char *message,
-                      int size);
+int package_checkName(const char* tag, const char* suffix, const char* fileName, char* message, int size);

@@ -5,10 +5,13 @@
 #ifndef ORMI_PROFILE_H
 #define ORMI_PROFILE_H
 
-enum { PROFILE_LINE_SIZE = 1024 };              // longer lines are cut
+enum { PROFILE_LINE_SIZE = 1024 }; // longer lines are cut
 
 // inSection: 0 before the section, 1 in it, 2 behind it. Start with all 0.
-struct profile_scan { int inSection; int lines; };
+struct profile_scan {
+    int inSection;
+    int lines;
+};
 
 // Looks at one line (without its line feed; changed in place). 1 when it is
 // key of section: its value, without matching quotes, cut to size - 1, in out.

@@ -7,7 +7,10 @@
 
 char debugText[4096];
 
-struct debug_capture { debug_hook hook; void* user; };
+struct debug_capture {
+    debug_hook hook;
+    void* user;
+};
 static debug_capture captures[2];
 // Index of the capture in force; the other slot is filled before switching,
 // so a line written by the event thread meanwhile never sees a torn pair.

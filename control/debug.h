@@ -3,7 +3,7 @@
 #ifndef ORMI_DEBUG_H
 #define ORMI_DEBUG_H
 
-extern char debugText[4096];                   // formatting buffer of login and exports
+extern char debugText[4096]; // formatting buffer of login and exports
 
 void debug_print(const char* text);
 // Bounded vsnprintf into buffer (cut at size - 1), then debug_print.

@@ -41,9 +41,8 @@ void ini_beginCall(void)
     if (callDepth++ > 0)
         return;
     char path[260];
-    snapshotLength = ini_path(ini_fileName, path, sizeof path)
-                         ? plat_readFile(path, snapshotText, (int)sizeof snapshotText)
-                         : -1;
+    snapshotLength =
+        ini_path(ini_fileName, path, sizeof path) ? plat_readFile(path, snapshotText, (int)sizeof snapshotText) : -1;
     // On Windows the profile functions treat a byte order mark in a way of
     // their own (UTF-16 text they convert), so such a file is left to them.
     // The POSIX reader is the snapshot's own matching: there a mark only

@@ -12,7 +12,12 @@ int ini_readString(const char* fileName, const char* section, const char* key, c
 // the key or file is missing; 1 if the stored value differs from the default.
 int ini_readInt(const char* fileName, const char* section, const char* key, int defaultValue, int* out);
 
-struct ini_connection { char host[256]; char port[256]; char user[256]; int timeout; };
+struct ini_connection {
+    char host[256];
+    char port[256];
+    char user[256];
+    int timeout;
+};
 // "ip_address", "ip_port", "username" (size 255 each) and "timeout" (default
 // 1, below 1 -> 1), read afresh on every call.
 void ini_readConnection(ini_connection* conn);

@@ -46,9 +46,10 @@ const char* login_passwordHash(char* address, char* port, int timeout, const cha
         return nullptr;
 
     char request[1024];
-    int length = snprintf(request, sizeof request,
-                          "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s&type=single_id&module=login HTTP/1.1\nHost: %s\n\n\n",
-                          user, passwordHash, address);
+    int length = snprintf(
+        request, sizeof request,
+        "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s&type=single_id&module=login HTTP/1.1\nHost: %s\n\n\n",
+        user, passwordHash, address);
     if (length < 0 || length >= (int)sizeof request)
         return nullptr;
     // Only the answer counts: responseText stays empty unless the device
@@ -85,9 +86,10 @@ static int login_check(void)
     // Formatted after the TAN exchange, so that Host carries the address as
     // the transport left it.
     char request[1024];
-    int length = snprintf(request, sizeof request,
-                          "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s&type=login&module=login HTTP/1.1\nHost: %s\n\n\n",
-                          connection.user, hash, connection.host);
+    int length = snprintf(
+        request, sizeof request,
+        "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s&type=login&module=login HTTP/1.1\nHost: %s\n\n\n",
+        connection.user, hash, connection.host);
     return length >= 0 && length < (int)sizeof request &&
            sock_exchange(request, connection.host, connection.port, connection.timeout) == 1 &&
            strstr(responseText, "LOGIN OK") != nullptr;

@@ -11,12 +11,12 @@
 
 #ifdef _WIN32
 struct HWND__;
-typedef HWND__* plat_window;                   // HWND
-typedef uintptr_t plat_socket;                 // SOCKET
+typedef HWND__* plat_window;   // HWND
+typedef uintptr_t plat_socket; // SOCKET
 #define PLAT_INVALID_SOCKET (~(plat_socket)0)
 #else
 struct plat_eventLoop;
-typedef plat_eventLoop* plat_window;           // the event thread's state
+typedef plat_eventLoop* plat_window; // the event thread's state
 typedef int plat_socket;
 #define PLAT_INVALID_SOCKET (-1)
 #endif
@@ -43,7 +43,7 @@ void plat_lock(void);
 void plat_unlock(void);
 
 void plat_sleep(int ms);
-long long plat_milliseconds(void);              // monotonic clock
+long long plat_milliseconds(void); // monotonic clock
 // Pauses up to ms, ending early when the event thread calls plat_signal.
 void plat_waitSignal(int ms);
 void plat_signal(void);
@@ -53,8 +53,8 @@ void plat_signal(void);
 int plat_currentDirectory(char* out, int size);
 
 // Private-profile reads of the file at path (see ini.h for the semantics).
-int plat_profileString(const char* path, const char* section, const char* key,
-                       const char* defaultText, char* out, int size);
+int plat_profileString(const char* path, const char* section, const char* key, const char* defaultText, char* out,
+                       int size);
 int plat_profileInt(const char* path, const char* section, const char* key, int defaultValue);
 // The whole file at path into out: its length, or -1 when it cannot be read
 // or does not fit in fewer than size bytes.
@@ -63,23 +63,23 @@ int plat_readFile(const char* path, char* out, int size);
 void plat_debugOutput(const char* text);
 
 // Sockets. Errors are the platform's codes (WSA values, errno values).
-int plat_socketsStart(int* major, int* minor);  // 0 or the start-up's error
+int plat_socketsStart(int* major, int* minor); // 0 or the start-up's error
 void plat_socketsCleanup(void);
-plat_socket plat_socketCreate(void);            // TCP over IPv4
+plat_socket plat_socketCreate(void); // TCP over IPv4
 // Non-blocking, notifications (connect, read, close) to window.
-int plat_socketSelect(plat_socket s, plat_window window);  // 0 or error
+int plat_socketSelect(plat_socket s, plat_window window); // 0 or error
 // address and port in network byte order; 0 = attempt under way, else error.
 int plat_socketConnect(plat_socket s, uint32_t address, uint16_t port);
 // The pieces in order (at most PLAT_MAX_PIECES), gathered into one send
 // call: bytes accepted or -1.
 enum { PLAT_MAX_PIECES = 4 };
 int plat_socketSend(plat_socket s, const char* const* pieces, const int* lengths, int count);
-int plat_socketRecv(plat_socket s, char* buffer, int size);         // bytes, 0 or -1
-int plat_socketClose(plat_socket s);            // 0 or -1
+int plat_socketRecv(plat_socket s, char* buffer, int size); // bytes, 0 or -1
+int plat_socketClose(plat_socket s);                        // 0 or -1
 // 1 = the socket can take more data, 0 = not within ms, -1 = error.
 int plat_socketWaitWritable(plat_socket s, int ms);
 int plat_lastError(void);
-int plat_wouldBlock(int error);                 // the error means "try again"
+int plat_wouldBlock(int error); // the error means "try again"
 // Dotted IPv4 text in network byte order; 0xffffffff where there is none.
 uint32_t plat_parseAddress(const char* text);
 // Blocking name look-up of the first address (network byte order);

@@ -25,8 +25,14 @@
 
 static pthread_mutex_t callLock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
-void plat_lock(void) { pthread_mutex_lock(&callLock); }
-void plat_unlock(void) { pthread_mutex_unlock(&callLock); }
+void plat_lock(void)
+{
+    pthread_mutex_lock(&callLock);
+}
+void plat_unlock(void)
+{
+    pthread_mutex_unlock(&callLock);
+}
 
 void plat_sleep(int ms)
 {
@@ -43,7 +49,7 @@ long long plat_milliseconds(void)
 
 static pthread_mutex_t signalLock = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t signalCondition = PTHREAD_COND_INITIALIZER;
-static int signalled;                           // auto-reset, under signalLock
+static int signalled; // auto-reset, under signalLock
 
 void plat_waitSignal(int ms)
 {
@@ -71,7 +77,9 @@ void plat_signal(void)
 
 // ---- event thread
 
-struct plat_eventLoop { int wakeFd; };
+struct plat_eventLoop {
+    int wakeFd;
+};
 static plat_eventLoop eventLoop = { -1 };
 std::atomic<plat_window> eventWindow(nullptr);
 
@@ -81,7 +89,7 @@ enum { WATCH_NONE, WATCH_BOUND, WATCH_CONNECTING, WATCH_CONNECTED };
 static pthread_mutex_t watchLock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 static int watchSocket = -1;
 static int watchState = WATCH_NONE;
-static unsigned watchGeneration;                // changes with every (un)binding
+static unsigned watchGeneration; // changes with every (un)binding
 
 static void plat_wake(void)
 {
@@ -92,7 +100,10 @@ static void plat_wake(void)
     }
 }
 
-static int plat_polled(int state) { return state == WATCH_CONNECTING || state == WATCH_CONNECTED; }
+static int plat_polled(int state)
+{
+    return state == WATCH_CONNECTING || state == WATCH_CONNECTED;
+}
 
 static void plat_watch(int s, int state)
 {
@@ -133,8 +144,8 @@ static void plat_dispatch(int s, unsigned generation, short revents)
             // between pieces; a handler that closes the socket ends it. The
             // bound lets a caller that closes the socket meanwhile have the
             // lock even while a device floods the connection.
-            for (int pieces = 0; pieces < 64 && watchState == WATCH_CONNECTED && generation == watchGeneration &&
-                                 s == watchSocket;
+            for (int pieces = 0;
+                 pieces < 64 && watchState == WATCH_CONNECTED && generation == watchGeneration && s == watchSocket;
                  ++pieces) {
                 char c;
                 ssize_t n = recv(s, &c, 1, MSG_PEEK | MSG_DONTWAIT);
@@ -144,7 +155,7 @@ static void plat_dispatch(int s, unsigned generation, short revents)
                     watchState = WATCH_BOUND;
                     sock_onEvent(PLAT_EVENT_CLOSE, 0);
                 } else if (errno == EINTR) {
-                    continue;                    // counts as a piece: still bounded
+                    continue; // counts as a piece: still bounded
                 } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
                     watchState = WATCH_BOUND;
                     sock_onEvent(PLAT_EVENT_CLOSE, errno & 0xffff);
@@ -165,9 +176,9 @@ static void* plat_eventThread(void*)
 {
     eventLoop.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (eventLoop.wakeFd < 0)
-        return nullptr;                          // no event window: exchanges fail in sock_open
+        return nullptr; // no event window: exchanges fail in sock_open
     eventWindow.store(&eventLoop, std::memory_order_release);
-    plat_signal();                               // a first call may be waiting for it
+    plat_signal(); // a first call may be waiting for it
     for (;;) {
         pthread_mutex_lock(&watchLock);
         int s = watchSocket;
@@ -295,9 +306,15 @@ int plat_socketWaitWritable(plat_socket s, int ms)
     return (p.revents & (POLLERR | POLLHUP | POLLNVAL)) ? -1 : 1;
 }
 
-int plat_lastError(void) { return errno; }
+int plat_lastError(void)
+{
+    return errno;
+}
 
-int plat_wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+int plat_wouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
 
 uint32_t plat_parseAddress(const char* text)
 {
@@ -333,7 +350,12 @@ int plat_currentDirectory(char* out, int size)
 
 // Line by line over read(): no stdio buffers, nothing on the heap. A line
 // longer than the line buffer is cut; its rest is skipped.
-struct plat_lineReader { int fd; char data[4096]; int position; int length; };
+struct plat_lineReader {
+    int fd;
+    char data[4096];
+    int position;
+    int length;
+};
 
 static int plat_readLine(plat_lineReader* r, char* line, int size)
 {
@@ -404,7 +426,7 @@ int plat_readFile(const char* path, char* out, int size)
         }
         length += (int)got;
         if (length == size) {
-            length = -1;                         // may go on beyond the buffer
+            length = -1; // may go on beyond the buffer
             break;
         }
     }
@@ -412,8 +434,8 @@ int plat_readFile(const char* path, char* out, int size)
     return length;
 }
 
-int plat_profileString(const char* path, const char* section, const char* key,
-                       const char* defaultText, char* out, int size)
+int plat_profileString(const char* path, const char* section, const char* key, const char* defaultText, char* out,
+                       int size)
 {
     if (size <= 0)
         return 0;

@@ -15,7 +15,7 @@ enum { WM_SOCKET_EVENT = WM_USER + 1, WM_SOCKET_CLOSED = WM_USER + 2 };
 
 static INIT_ONCE initOnce = INIT_ONCE_STATIC_INIT;
 static CRITICAL_SECTION callLock;
-static HANDLE signalEvent;                      // auto-reset
+static HANDLE signalEvent; // auto-reset
 
 static BOOL CALLBACK plat_init(PINIT_ONCE, PVOID, PVOID*)
 {
@@ -40,9 +40,15 @@ void plat_unlock(void)
     LeaveCriticalSection(&callLock);
 }
 
-void plat_sleep(int ms) { Sleep((DWORD)ms); }
+void plat_sleep(int ms)
+{
+    Sleep((DWORD)ms);
+}
 
-long long plat_milliseconds(void) { return (long long)GetTickCount64(); }
+long long plat_milliseconds(void)
+{
+    return (long long)GetTickCount64();
+}
 
 void plat_waitSignal(int ms)
 {
@@ -74,7 +80,7 @@ static volatile SOCKET currentSocket = INVALID_SOCKET;
 // count only once the event thread has taken every marker, and those of the
 // next socket are all queued behind it.
 static std::atomic<unsigned> closesPosted(0);
-static unsigned closesTaken;                    // event thread only
+static unsigned closesTaken; // event thread only
 
 static LRESULT CALLBACK eventWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -82,7 +88,7 @@ static LRESULT CALLBACK eventWindowProc(HWND window, UINT message, WPARAM wParam
     case WM_CREATE:
         return 0;
     case WM_CLOSE:
-        return 0;                                // the window stays
+        return 0; // the window stays
     case WM_SOCKET_CLOSED:
         ++closesTaken;
         return 0;
@@ -105,12 +111,12 @@ static DWORD WINAPI eventThread(LPVOID)
     windowClass.lpszClassName = "ormiControl";
     if (!RegisterClassA(&windowClass))
         return 0;
-    HWND window = CreateWindowExA(0, "ormiControl", "ormiControl", 0, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, HWND_MESSAGE, NULL, instance, NULL);
+    HWND window = CreateWindowExA(0, "ormiControl", "ormiControl", 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, HWND_MESSAGE, NULL, instance, NULL);
     if (!window)
         return 0;
     eventWindow.store(window, std::memory_order_release);
-    plat_signal();                               // a first call may be waiting for it
+    plat_signal(); // a first call may be waiting for it
     MSG message;
     while (GetMessageA(&message, NULL, 0, 0) > 0) {
         TranslateMessage(&message);
@@ -138,7 +144,10 @@ int plat_socketsStart(int* major, int* minor)
     return 0;
 }
 
-void plat_socketsCleanup(void) { WSACleanup(); }
+void plat_socketsCleanup(void)
+{
+    WSACleanup();
+}
 
 plat_socket plat_socketCreate(void)
 {
@@ -221,9 +230,15 @@ int plat_socketWaitWritable(plat_socket s, int ms)
     return n > 0 ? 1 : 0;
 }
 
-int plat_lastError(void) { return WSAGetLastError(); }
+int plat_lastError(void)
+{
+    return WSAGetLastError();
+}
 
-int plat_wouldBlock(int error) { return error == WSAEWOULDBLOCK; }
+int plat_wouldBlock(int error)
+{
+    return error == WSAEWOULDBLOCK;
+}
 
 uint32_t plat_parseAddress(const char* text)
 {
@@ -255,8 +270,8 @@ int plat_currentDirectory(char* out, int size)
     return 1;
 }
 
-int plat_profileString(const char* path, const char* section, const char* key,
-                       const char* defaultText, char* out, int size)
+int plat_profileString(const char* path, const char* section, const char* key, const char* defaultText, char* out,
+                       int size)
 {
     return (int)GetPrivateProfileStringA(section, key, defaultText, out, (DWORD)size, path);
 }
@@ -284,7 +299,7 @@ int plat_readFile(const char* path, char* out, int size)
             break;
         length += (int)got;
         if (length == size) {
-            length = -1;                         // may go on beyond the buffer
+            length = -1; // may go on beyond the buffer
             break;
         }
     }

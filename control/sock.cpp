@@ -15,17 +15,16 @@ static plat_socket socketHandle = PLAT_INVALID_SOCKET;
 static std::atomic<int> connected(0);
 static std::atomic<int> closedByPeer(0);
 static char rxBuffer[4096];
-static int rxLength;                            // event thread only
-static uint32_t serverAddress;                  // network byte order
-static uint16_t serverPort;                     // network byte order
+static int rxLength;           // event thread only
+static uint32_t serverAddress; // network byte order
+static uint16_t serverPort;    // network byte order
 
-static char debugLine[256];                     // lines of the calling thread
-static char eventLine[256];                     // lines of the event thread
+static char debugLine[256]; // lines of the calling thread
+static char eventLine[256]; // lines of the event thread
 
 // Tests value until it is set (non-zero, non-null) or timeout seconds have
 // passed; a pause ends early when the event thread signals a change.
-template <typename T>
-static int sock_waitSet(const std::atomic<T>& value, int timeout)
+template <typename T> static int sock_waitSet(const std::atomic<T>& value, int timeout)
 {
     long long limit = timeout > 0 ? (long long)timeout * 1000 : 0;
     long long start = plat_milliseconds();
@@ -167,8 +166,8 @@ int sock_sendPieces(const char* const* pieces, const int* lengths, int count, in
             progress = plat_milliseconds();
             continue;
         }
-        if (n < 0 && plat_wouldBlock(plat_lastError()) && plat_milliseconds() - progress < limit
-            && plat_socketWaitWritable(socketHandle, 10) >= 0)
+        if (n < 0 && plat_wouldBlock(plat_lastError()) && plat_milliseconds() - progress < limit &&
+            plat_socketWaitWritable(socketHandle, 10) >= 0)
             continue;
         ok = 0;
         break;

@@ -5,7 +5,7 @@
 
 #include "plat.h"
 
-extern char responseText[4096];                // answer of the last exchange
+extern char responseText[4096]; // answer of the last exchange
 
 // Waits up to timeout seconds for the event window (the event thread may
 // still be making it right after loading), then creates the socket and
@@ -21,7 +21,7 @@ int sock_sendBytes(const char* data, int length, int timeout);
 int sock_sendPieces(const char* const* pieces, const int* lengths, int count, int timeout);
 int sock_waitResponse(char* out, int timeout);
 int sock_close(void);
-int sock_onEvent(int event, int error);        // on the event thread
+int sock_onEvent(int event, int error); // on the event thread
 // Empties responseText, then open, connect, send, wait, close;
 // 1 = all steps succeeded.
 int sock_exchange(const char* request, char* address, char* port, int timeout);

@@ -22,7 +22,8 @@ bool answerHasPassword;
 
 void checkDebugLine(const char* text)
 {
-    if (!answerHasPassword && strstr(text, kPassword)) abort();
+    if (!answerHasPassword && strstr(text, kPassword))
+        abort();
 }
 
 // Bound of one export: two waits per exchange, half a second of slack.
@@ -32,27 +33,32 @@ void checkDebugLine(const char* text)
 bool isSubsequence(const char* text, const uint8_t* data, size_t size)
 {
     for (size_t i = 0; i < size && *text; ++i)
-        if (data[i] == (uint8_t)*text) ++text;
+        if (data[i] == (uint8_t)*text)
+            ++text;
     return *text == '\0';
 }
 
 void checkTime(long long start, int exchanges)
 {
-    if (plat_milliseconds() - start > exchanges * 2000LL + 500) abort();
+    if (plat_milliseconds() - start > exchanges * 2000LL + 500)
+        abort();
 }
 
 void checkText(const char* text)
 {
-    if (!text) return;
+    if (!text)
+        return;
     // Returned texts lie in the library's buffers and must end there.
-    if (strnlen(text, sizeof responseText) >= sizeof responseText) abort();
+    if (strnlen(text, sizeof responseText) >= sizeof responseText)
+        abort();
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 2 || size > 16384) return 0;
+    if (size < 2 || size > 16384)
+        return 0;
     int modes = data[0];
     int method = (modes & 1) ? 2 : 1;
     const uint8_t* answer = data + 2;
@@ -72,30 +78,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     long long start = plat_milliseconds();
     int upload = sendUpdateFile("update", "p_ormi_.bz2", "pkg\0bytes", 9);
     checkTime(start, method);
-    if (upload < -1 || upload > 1 || (broken && upload == 1)) abort();
+    if (upload < -1 || upload > 1 || (broken && upload == 1))
+        abort();
     start = plat_milliseconds();
     int collected = sendUpdateFileResp();
     checkTime(start, 1);
-    if (collected != 0 && collected != 1) abort();
-    if (plat_fuzzOpenSockets() > 1) abort();
+    if (collected != 0 && collected != 1)
+        abort();
+    if (plat_fuzzOpenSockets() > 1)
+        abort();
 
     start = plat_milliseconds();
     int login = checkConnection();
     checkTime(start, method);
-    if (broken && login != 0) abort();
-    if (plat_fuzzOpenSockets() != 0) abort();
+    if (broken && login != 0)
+        abort();
+    if (plat_fuzzOpenSockets() != 0)
+        abort();
 
     strcpy(channel, "ai1");
     start = plat_milliseconds();
     int value = getIO("x", channel);
     checkTime(start, method);
-    if (broken && value != -1) abort();
+    if (broken && value != -1)
+        abort();
 
     strcpy(channel, "do1");
     start = plat_milliseconds();
     int set = setIO("x", channel, 7);
     checkTime(start, method);
-    if (broken && set != 0) abort();
+    if (broken && set != 0)
+        abort();
 
     const char* keys[] = { "", "package_version", "a.b.c" };
     for (const char* key : keys) {
@@ -103,12 +116,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const char* text = getValue("configuration", "devicebase", key);
         checkTime(start, method);
         checkText(text);
-        if (broken && text) abort();
+        if (broken && text)
+            abort();
     }
     start = plat_milliseconds();
     int stored = setValue("configuration", "devicebase", "", "{\n\t\"a\":\t1\n}");
     checkTime(start, method);
-    if (broken && stored != 0) abort();
-    if (plat_fuzzOpenSockets() != 0) abort();
+    if (broken && stored != 0)
+        abort();
+    if (plat_fuzzOpenSockets() != 0)
+        abort();
     return 0;
 }

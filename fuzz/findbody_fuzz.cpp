@@ -21,12 +21,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     text.push_back('\0');
     size_t n = strlen(text.data());
     const char* body = http_findBody(text.data());
-    if (body < text.data() || body > text.data() + n) abort();
+    if (body < text.data() || body > text.data() + n)
+        abort();
     size_t expected = 0;
     for (size_t i = 0; i + 1 < n; ++i) {
-        if (text[i] == '\n' && text[i + 1] == '\n') { expected = i + 2; break; }
-        if (i + 3 < n && memcmp(&text[i], "\r\n\r\n", 4) == 0) { expected = i + 4; break; }
+        if (text[i] == '\n' && text[i + 1] == '\n') {
+            expected = i + 2;
+            break;
+        }
+        if (i + 3 < n && memcmp(&text[i], "\r\n\r\n", 4) == 0) {
+            expected = i + 4;
+            break;
+        }
     }
-    if ((size_t)(body - text.data()) != expected) abort();
+    if ((size_t)(body - text.data()) != expected)
+        abort();
     return 0;
 }

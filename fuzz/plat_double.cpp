@@ -12,7 +12,9 @@
 #include <string.h>
 #include <strings.h>
 
-struct plat_eventLoop { int unused; };
+struct plat_eventLoop {
+    int unused;
+};
 static plat_eventLoop fuzzLoop;
 std::atomic<plat_window> eventWindow(&fuzzLoop);
 
@@ -27,8 +29,8 @@ static int connectCount;
 static long long openSockets;
 static int nextSocket = 3;
 static int currentSocket = -1;
-static int answered;                            // the answer went out on currentSocket
-static const unsigned char* piece;              // what plat_socketRecv hands out next
+static int answered;               // the answer went out on currentSocket
+static const unsigned char* piece; // what plat_socketRecv hands out next
 static size_t pieceLeft;
 static void (*debugHook)(const char* text);
 
@@ -65,9 +67,18 @@ void plat_fuzzSetSetting(const char* key, const char* value)
     snprintf(settingValues[free], sizeof settingValues[free], "%s", value);
 }
 
-int plat_fuzzConnectCount(void) { return connectCount; }
-long long plat_fuzzOpenSockets(void) { return openSockets; }
-void plat_fuzzSetDebugHook(void (*hook)(const char* text)) { debugHook = hook; }
+int plat_fuzzConnectCount(void)
+{
+    return connectCount;
+}
+long long plat_fuzzOpenSockets(void)
+{
+    return openSockets;
+}
+void plat_fuzzSetDebugHook(void (*hook)(const char* text))
+{
+    debugHook = hook;
+}
 
 static const char* plat_fuzzSetting(const char* key)
 {
@@ -80,9 +91,18 @@ static const char* plat_fuzzSetting(const char* key)
 void plat_startEventThread(void) {}
 void plat_lock(void) {}
 void plat_unlock(void) {}
-void plat_sleep(int ms) { virtualClock += ms > 0 ? ms : 0; }
-long long plat_milliseconds(void) { return virtualClock; }
-void plat_waitSignal(int ms) { plat_sleep(ms); }
+void plat_sleep(int ms)
+{
+    virtualClock += ms > 0 ? ms : 0;
+}
+long long plat_milliseconds(void)
+{
+    return virtualClock;
+}
+void plat_waitSignal(int ms)
+{
+    plat_sleep(ms);
+}
 void plat_signal(void) {}
 
 int plat_currentDirectory(char* out, int size)
@@ -114,7 +134,10 @@ int plat_profileInt(const char*, const char*, const char* key, int defaultValue)
 }
 
 // No file here: the settings come from memory through the profile calls.
-int plat_readFile(const char*, char*, int) { return -1; }
+int plat_readFile(const char*, char*, int)
+{
+    return -1;
+}
 
 void plat_debugOutput(const char* text)
 {
@@ -174,7 +197,7 @@ static void plat_fuzzDeliver(int s)
         // The error takes the last piece's place, so the answer is never whole.
         if ((answerModes & PLAT_FUZZ_READ_ERROR) && at + n >= answerSize) {
             sock_onEvent(PLAT_EVENT_READ, 10054);
-            return;                              // the library closed the socket
+            return; // the library closed the socket
         }
         piece = answerData + at;
         pieceLeft = n;
@@ -226,12 +249,24 @@ int plat_socketClose(plat_socket s)
     return 0;
 }
 
-int plat_socketWaitWritable(plat_socket, int) { return 1; }
-int plat_lastError(void) { return lastError; }
-int plat_wouldBlock(int error) { return error == 11; }
-uint32_t plat_parseAddress(const char* text) { return (uint32_t)inet_addr(text); }
+int plat_socketWaitWritable(plat_socket, int)
+{
+    return 1;
+}
+int plat_lastError(void)
+{
+    return lastError;
+}
+int plat_wouldBlock(int error)
+{
+    return error == 11;
+}
+uint32_t plat_parseAddress(const char* text)
+{
+    return (uint32_t)inet_addr(text);
+}
 
 int plat_resolveHost(const char*, uint32_t*)
 {
-    return 1;                                    // no name service while fuzzing
+    return 1; // no name service while fuzzing
 }

@@ -8,9 +8,9 @@
 #include <stddef.h>
 
 enum {
-    PLAT_FUZZ_NO_CONNECT = 1,   // the connect notification carries an error
-    PLAT_FUZZ_NO_CLOSE = 2,     // the device never closes the connection
-    PLAT_FUZZ_READ_ERROR = 4,   // a read error in place of the answer's last piece
+    PLAT_FUZZ_NO_CONNECT = 1, // the connect notification carries an error
+    PLAT_FUZZ_NO_CLOSE = 2,   // the device never closes the connection
+    PLAT_FUZZ_READ_ERROR = 4, // a read error in place of the answer's last piece
 };
 
 // Every later exchange is answered with these bytes (kept by reference), cut

@@ -7,10 +7,10 @@
 
 struct simhttp_request {
     std::string method;
-    std::string target;        // path and query as they stand
+    std::string target; // path and query as they stand
     std::string path;
     std::string query;
-    long long contentLength = -1;  // -1: no Content-Length header
+    long long contentLength = -1; // -1: no Content-Length header
     std::string contentType;
 };
 
@@ -18,7 +18,7 @@ struct simhttp_part {
     std::string name;
     std::string fileName;
     bool hasFileName = false;
-    std::size_t start = 0;     // content offset in the body
+    std::size_t start = 0; // content offset in the body
     std::size_t length = 0;
 };
 

@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc > 1 && strcmp(argv[1], "idle") == 0) {
         Sleep(20000);

@@ -12,7 +12,8 @@
 
 namespace {
 
-TEST(DebugChannel, MonitorStartedLaterGetsEveryLine) {
+TEST(DebugChannel, MonitorStartedLaterGetsEveryLine)
+{
     debug_print("no one listens yet\n");
     DebugMonitor monitor;
     ASSERT_TRUE(monitor.start());
@@ -32,4 +33,4 @@ TEST(DebugChannel, MonitorStartedLaterGetsEveryLine) {
     EXPECT_EQ(seen, expected);
 }
 
-}  // namespace
+} // namespace

@@ -7,16 +7,26 @@
 #ifdef _WIN32
 #include <windows.h>
 typedef HMODULE library_handle;
-static library_handle openLibrary() { return LoadLibraryA("ormi_control.dll"); }
-static void* findName(library_handle library, const char* name) {
+static library_handle openLibrary()
+{
+    return LoadLibraryA("ormi_control.dll");
+}
+static void* findName(library_handle library, const char* name)
+{
     return (void*)GetProcAddress(library, name);
 }
 #define ORMI_TEST_CALL __stdcall
 #else
 #include <dlfcn.h>
 typedef void* library_handle;
-static library_handle openLibrary() { return dlopen("./libormi_control.so", RTLD_NOW | RTLD_LOCAL); }
-static void* findName(library_handle library, const char* name) { return dlsym(library, name); }
+static library_handle openLibrary()
+{
+    return dlopen("./libormi_control.so", RTLD_NOW | RTLD_LOCAL);
+}
+static void* findName(library_handle library, const char* name)
+{
+    return dlsym(library, name);
+}
 #define ORMI_TEST_CALL
 #endif
 
@@ -24,7 +34,8 @@ namespace {
 
 typedef int(ORMI_TEST_CALL* start_function)(void);
 
-TEST(ControlLibrary, ExportsTheEightNamesAndNothingInternal) {
+TEST(ControlLibrary, ExportsTheEightNamesAndNothingInternal)
+{
     library_handle library = openLibrary();
     ASSERT_NE(library, nullptr);
     // Right after loading: the event window need not exist yet.
@@ -32,16 +43,17 @@ TEST(ControlLibrary, ExportsTheEightNamesAndNothingInternal) {
     ASSERT_NE(start, nullptr);
     auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(start(), 0);
-    long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before).count();
+    long long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before).count();
     EXPECT_GE(ms, 9);
     EXPECT_LT(ms, 500);
 
-    const char* exported[] = { "startDLL", "checkConnection", "getIO", "setIO",
-                               "getValue", "setValue", "sendUpdateFile", "sendUpdateFileResp" };
+    const char* exported[] = { "startDLL", "checkConnection", "getIO",          "setIO",
+                               "getValue", "setValue",        "sendUpdateFile", "sendUpdateFileResp" };
     for (const char* name : exported)
         EXPECT_NE(findName(library, name), nullptr) << name;
-    const char* internal[] = { "sock_open", "sock_exchange", "ini_readString", "debug_print",
-                               "md5_hexString", "plat_lock", "responseText", "_startDLL@0" };
+    const char* internal[] = { "sock_open",     "sock_exchange", "ini_readString", "debug_print",
+                               "md5_hexString", "plat_lock",     "responseText",   "_startDLL@0" };
     for (const char* name : internal)
         EXPECT_EQ(findName(library, name), nullptr) << name;
 }
@@ -50,7 +62,8 @@ TEST(ControlLibrary, ExportsTheEightNamesAndNothingInternal) {
 // The event window in this process, as any program sees it: by its class.
 // Other processes of the session (tests running beside this one) have
 // windows of the same class.
-HWND eventWindowOfThisProcess() {
+HWND eventWindowOfThisProcess()
+{
     for (HWND w = FindWindowExA(HWND_MESSAGE, nullptr, "ormiControl", nullptr); w;
          w = FindWindowExA(HWND_MESSAGE, w, "ormiControl", nullptr)) {
         DWORD owner = 0;
@@ -63,7 +76,8 @@ HWND eventWindowOfThisProcess() {
 
 // The event thread makes its window soon after loading (its own time, not
 // the caller's: the calls wait for it themselves).
-TEST(ControlLibrary, EventWindowSurvivesClose) {
+TEST(ControlLibrary, EventWindowSurvivesClose)
+{
     library_handle library = openLibrary();
     ASSERT_NE(library, nullptr);
     HWND window = NULL;
@@ -87,4 +101,4 @@ TEST(ControlLibrary, EventWindowSurvivesClose) {
 }
 #endif
 
-}  // namespace
+} // namespace

@@ -18,7 +18,7 @@ int main(int argc, char** argv)
 {
     if (argc != 3)
         return 2;
-    // The library takes its settings folder from the current directory at load.
+        // The library takes its settings folder from the current directory at load.
 #ifdef _WIN32
     if (!SetCurrentDirectoryA(argv[2]))
         return 2;

@@ -23,7 +23,8 @@ extern char** environ;
 
 namespace {
 
-std::string directoryOfThisProgram() {
+std::string directoryOfThisProgram()
+{
 #ifdef _WIN32
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
@@ -36,7 +37,8 @@ std::string directoryOfThisProgram() {
 
 // How one helper ended: "exit 0" when its call succeeded; otherwise how it
 // failed to start, to end or to succeed, so that a rare failure says which.
-std::string runHelper(const std::string& helper, const std::string& library, const std::string& settings) {
+std::string runHelper(const std::string& helper, const std::string& library, const std::string& settings)
+{
     char text[96];
 #ifdef _WIN32
     std::string line = "\"" + helper + "\" \"" + library + "\" \"" + settings + "\"";
@@ -91,11 +93,12 @@ std::string runHelper(const std::string& helper, const std::string& library, con
 #endif
 }
 
-TEST(LibraryLoad, FirstCallRightAfterLoadingSucceedsInEveryFreshProcess) {
+TEST(LibraryLoad, FirstCallRightAfterLoadingSucceedsInEveryFreshProcess)
+{
     sim_server* device = sim_start(sim_options());
     ASSERT_NE(device, nullptr);
-    std::filesystem::path settings = std::filesystem::temp_directory_path() /
-                                     ("ormi_load_" + std::to_string(sim_port(device)));
+    std::filesystem::path settings =
+        std::filesystem::temp_directory_path() / ("ormi_load_" + std::to_string(sim_port(device)));
     std::filesystem::create_directories(settings);
     {
         // The time-out a new user starts with: the one second of the default.
@@ -110,7 +113,7 @@ TEST(LibraryLoad, FirstCallRightAfterLoadingSucceedsInEveryFreshProcess) {
     const std::string helper = here + "control_load_helper", library = here + "libormi_control.so";
 #endif
     const int runs = 200;
-    std::map<std::string, int> endings;          // how a helper ended -> how often
+    std::map<std::string, int> endings; // how a helper ended -> how often
     for (int i = 0; i < runs; ++i)
         ++endings[runHelper(helper, library, settings.string())];
     const std::size_t requests = sim_requests(device).size();
@@ -122,7 +125,7 @@ TEST(LibraryLoad, FirstCallRightAfterLoadingSucceedsInEveryFreshProcess) {
     for (const auto& e : endings)
         seen += " " + e.first + ": " + std::to_string(e.second) + "x;";
     EXPECT_EQ(endings["exit 0"], runs) << seen;
-    EXPECT_EQ(requests, (std::size_t)runs);      // each call made its one exchange
+    EXPECT_EQ(requests, (std::size_t)runs); // each call made its one exchange
 }
 
-}  // namespace
+} // namespace

@@ -10,22 +10,29 @@
 namespace {
 
 class SettingsTest : public ::testing::Test {
-protected:
-    void SetUp() override { dir = control_settingsDirectory("settings"); }
-    void TearDown() override { std::filesystem::remove_all(dir); }
+  protected:
+    void SetUp() override
+    {
+        dir = control_settingsDirectory("settings");
+    }
+    void TearDown() override
+    {
+        std::filesystem::remove_all(dir);
+    }
     std::filesystem::path dir;
 };
 
 struct connection_case {
     const char* name;
-    const char* file;            // nullptr: no settings file at all
+    const char* file; // nullptr: no settings file at all
     const char* host;
     const char* port;
     const char* user;
     int timeout;
 };
 
-TEST_F(SettingsTest, ConnectionSettingsFollowDefaultsAndTimeoutRule) {
+TEST_F(SettingsTest, ConnectionSettingsFollowDefaultsAndTimeoutRule)
+{
     const connection_case cases[] = {
         { "missing file", nullptr, "no entry", "no entry", "no entry", 1 },
         { "empty file", "", "no entry", "no entry", "no entry", 1 },
@@ -37,8 +44,8 @@ TEST_F(SettingsTest, ConnectionSettingsFollowDefaultsAndTimeoutRule) {
         { "timeout leading number", "[CONTROL]\ntimeout=7s\n", "no entry", "no entry", "no entry", 7 },
         { "timeout empty", "[CONTROL]\ntimeout=\n", "no entry", "no entry", "no entry", 1 },
         { "names in other case, blanks, CRLF",
-          "[ip]\r\nIP_Address = myhost:81\r\n[Login]\r\nUserName= op \r\n[control]\r\nTIMEOUT=2\r\n",
-          "myhost:81", "no entry", "op", 2 },
+          "[ip]\r\nIP_Address = myhost:81\r\n[Login]\r\nUserName= op \r\n[control]\r\nTIMEOUT=2\r\n", "myhost:81",
+          "no entry", "op", 2 },
         { "key in another section only", "[LOGIN]\nip_address=1.2.3.4\n", "no entry", "no entry", "no entry", 1 },
         { "literal no entry", "[IP]\nip_address=no entry\n", "no entry", "no entry", "no entry", 1 },
     };
@@ -57,7 +64,8 @@ TEST_F(SettingsTest, ConnectionSettingsFollowDefaultsAndTimeoutRule) {
     }
 }
 
-TEST_F(SettingsTest, ReadStringReportsMissingAlsoForTheLiteralDefault) {
+TEST_F(SettingsTest, ReadStringReportsMissingAlsoForTheLiteralDefault)
+{
     control_writeSettings(dir, "[IP]\nip_address=no entry\nip_port=no entry!\n");
     char out[256];
     EXPECT_EQ(ini_readString("ormi_control.ini", "IP", "ip_address", out, 255), 0);
@@ -68,7 +76,8 @@ TEST_F(SettingsTest, ReadStringReportsMissingAlsoForTheLiteralDefault) {
     EXPECT_STREQ(out, "no entry");
 }
 
-TEST_F(SettingsTest, ReadStringCutsAtBufferSize) {
+TEST_F(SettingsTest, ReadStringCutsAtBufferSize)
+{
     std::string value(300, 'v');
     value[253] = 'E';
     control_writeSettings(dir, "[LOGIN]\npassword=" + value + "\n");
@@ -77,7 +86,7 @@ TEST_F(SettingsTest, ReadStringCutsAtBufferSize) {
     EXPECT_EQ(ini_readString("ormi_control.ini", "LOGIN", "password", out, 255), 1);
     EXPECT_EQ(strlen(out), 254u);
     EXPECT_EQ(out[253], 'E');
-    EXPECT_EQ(out[255], '#');   // nothing written beyond the given size
+    EXPECT_EQ(out[255], '#'); // nothing written beyond the given size
 
     char tiny[4];
     ini_readString("ormi_control.ini", "LOGIN", "password", tiny, 4);
@@ -86,15 +95,17 @@ TEST_F(SettingsTest, ReadStringCutsAtBufferSize) {
     EXPECT_STREQ(tiny, "no ");
 }
 
-TEST_F(SettingsTest, ReadIntTakesLeadingNumberAndReportsChange) {
-    struct int_case { const char* value; int defaultValue; int expected; int changed; };
+TEST_F(SettingsTest, ReadIntTakesLeadingNumberAndReportsChange)
+{
+    struct int_case {
+        const char* value;
+        int defaultValue;
+        int expected;
+        int changed;
+    };
     const int_case cases[] = {
-        { nullptr, 1, 1, 0 },        // login_version missing: method 1
-        { "2", 1, 2, 1 },
-        { "1", 1, 1, 0 },
-        { "12abc", 1, 12, 1 },
-        { "abc", 1, 0, 1 },
-        { "-3", 1, -3, 1 },
+        { nullptr, 1, 1, 0 }, // login_version missing: method 1
+        { "2", 1, 2, 1 },     { "1", 1, 1, 0 }, { "12abc", 1, 12, 1 }, { "abc", 1, 0, 1 }, { "-3", 1, -3, 1 },
     };
     for (const int_case& c : cases) {
         SCOPED_TRACE(c.value ? c.value : "(missing)");
@@ -105,7 +116,8 @@ TEST_F(SettingsTest, ReadIntTakesLeadingNumberAndReportsChange) {
     }
 }
 
-TEST_F(SettingsTest, EveryReadSeesTheFileAsItIsNow) {
+TEST_F(SettingsTest, EveryReadSeesTheFileAsItIsNow)
+{
     control_writeSettings(dir, "[IP]\nip_address=first\n");
     ini_connection conn;
     ini_readConnection(&conn);
@@ -118,7 +130,8 @@ TEST_F(SettingsTest, EveryReadSeesTheFileAsItIsNow) {
     EXPECT_STREQ(conn.host, "no entry");
 }
 
-TEST_F(SettingsTest, DirectoryThatDoesNotFitCountsAsMissing) {
+TEST_F(SettingsTest, DirectoryThatDoesNotFitCountsAsMissing)
+{
     control_writeSettings(dir, "[IP]\nip_address=here\n");
     // 255 characters do not fit the 254 of the captured directory.
     ini_setDirectory((dir.string() + std::string(255, 'd')).c_str());
@@ -132,7 +145,8 @@ TEST_F(SettingsTest, DirectoryThatDoesNotFitCountsAsMissing) {
 
 // What one call reads from its single reading of the file must be what the
 // platform's reader finds in the file (on Windows the profile functions).
-TEST_F(SettingsTest, ReadsWithinACallAgreeWithThePlatformReader) {
+TEST_F(SettingsTest, ReadsWithinACallAgreeWithThePlatformReader)
+{
     const char* files[] = {
         "[IP]\nip_address=10.0.0.7\nip_port=8080\n[LOGIN]\nusername=admin\npassword=pw\nlogin_version=2\n"
         "[CONTROL]\ntimeout=5\n",
@@ -145,8 +159,11 @@ TEST_F(SettingsTest, ReadsWithinACallAgreeWithThePlatformReader) {
         "ip_address=outside\n[IP]\nip_port=81\n[OTHER]\nip_address=elsewhere\n",
         "",
     };
-    struct key_ref { const char* section; const char* key; };
-    const key_ref texts[] = { { "IP", "ip_address" }, { "IP", "ip_port" }, { "LOGIN", "username" },
+    struct key_ref {
+        const char* section;
+        const char* key;
+    };
+    const key_ref texts[] = { { "IP", "ip_address" },  { "IP", "ip_port" },    { "LOGIN", "username" },
                               { "LOGIN", "password" }, { "LOGIN", "missing" }, { "NOSECTION", "ip_address" } };
     const key_ref numbers[] = { { "LOGIN", "login_version" }, { "CONTROL", "timeout" }, { "IP", "ip_port" } };
     for (const char* file : files) {
@@ -175,10 +192,11 @@ TEST_F(SettingsTest, ReadsWithinACallAgreeWithThePlatformReader) {
     }
 }
 
-TEST_F(SettingsTest, ACallReadsTheFileOnceAndTheNextCallAfresh) {
+TEST_F(SettingsTest, ACallReadsTheFileOnceAndTheNextCallAfresh)
+{
     control_writeSettings(dir, "[IP]\nip_address=first\n[LOGIN]\npassword=one\n");
     ini_beginCall();
-    ini_beginCall();                       // nested: the outer call's reading stays
+    ini_beginCall(); // nested: the outer call's reading stays
     control_writeSettings(dir, "[IP]\nip_address=second\n[LOGIN]\npassword=two\n");
     ini_connection conn;
     ini_readConnection(&conn);
@@ -206,8 +224,13 @@ TEST_F(SettingsTest, ACallReadsTheFileOnceAndTheNextCallAfresh) {
 
 // Files that one reading cannot hold, or whose text the platform converts,
 // are read key by key as outside a call.
-TEST_F(SettingsTest, LargeFilesAndMarkedEncodingsAreStillRead) {
-    struct file_case { const char* name; std::string text; const char* host; };
+TEST_F(SettingsTest, LargeFilesAndMarkedEncodingsAreStillRead)
+{
+    struct file_case {
+        const char* name;
+        std::string text;
+        const char* host;
+    };
     const file_case cases[] = {
         { "key behind 40,000 bytes", "[PAD]\n" + std::string(40000, ';') + "\n[IP]\nip_address=far\n", "far" },
         { "UTF-8 byte order mark", "\xef\xbb\xbf[IP]\nip_address=marked\n", "marked" },
@@ -224,7 +247,8 @@ TEST_F(SettingsTest, LargeFilesAndMarkedEncodingsAreStillRead) {
 }
 
 #ifndef _WIN32
-TEST_F(SettingsTest, PathBeyondThePlatformLimitCountsAsMissing) {
+TEST_F(SettingsTest, PathBeyondThePlatformLimitCountsAsMissing)
+{
     // A directory of 254 characters fits, but with the file name the path
     // exceeds 259 characters: no other file may be read in its place.
     std::string longDir = dir.string() + "/";
@@ -242,4 +266,4 @@ TEST_F(SettingsTest, PathBeyondThePlatformLimitCountsAsMissing) {
 }
 #endif
 
-}  // namespace
+} // namespace

@@ -30,41 +30,40 @@ unsigned measured_call(const void* function, const unsigned* arguments, int coun
 // the pushes and after the return and those registers after the return,
 // then puts its own stack pointer back whatever the function did. Returns
 // what the function returned in eax.
-__asm__(
-    ".text\n"
-    ".globl _measured_call\n"
-    "_measured_call:\n"
-    "    pushl %ebp\n"
-    "    movl  %esp, %ebp\n"
-    "    pushl %ebx\n"
-    "    pushl %esi\n"
-    "    pushl %edi\n"
-    "    movl  12(%ebp), %esi\n"
-    "    movl  16(%ebp), %ecx\n"
-    "    movl  %esp, _measured_espBefore\n"
-    "    movl  %ebp, _measured_ebpBefore\n"
-    "1:  testl %ecx, %ecx\n"
-    "    jz    2f\n"
-    "    pushl -4(%esi,%ecx,4)\n"
-    "    decl  %ecx\n"
-    "    jmp   1b\n"
-    "2:  movl  8(%ebp), %eax\n"
-    "    movl  $0xB0B0B0B0, %ebx\n"
-    "    movl  $0x51515151, %esi\n"
-    "    movl  $0xD1D1D1D1, %edi\n"
-    "    call  *%eax\n"
-    "    movl  %esp, _measured_espAfter\n"
-    "    movl  %ebx, _measured_ebx\n"
-    "    movl  %esi, _measured_esi\n"
-    "    movl  %edi, _measured_edi\n"
-    "    movl  %ebp, _measured_ebp\n"
-    "    movl  _measured_ebpBefore, %ebp\n"
-    "    leal  -12(%ebp), %esp\n"
-    "    popl  %edi\n"
-    "    popl  %esi\n"
-    "    popl  %ebx\n"
-    "    popl  %ebp\n"
-    "    ret\n");
+__asm__(".text\n"
+        ".globl _measured_call\n"
+        "_measured_call:\n"
+        "    pushl %ebp\n"
+        "    movl  %esp, %ebp\n"
+        "    pushl %ebx\n"
+        "    pushl %esi\n"
+        "    pushl %edi\n"
+        "    movl  12(%ebp), %esi\n"
+        "    movl  16(%ebp), %ecx\n"
+        "    movl  %esp, _measured_espBefore\n"
+        "    movl  %ebp, _measured_ebpBefore\n"
+        "1:  testl %ecx, %ecx\n"
+        "    jz    2f\n"
+        "    pushl -4(%esi,%ecx,4)\n"
+        "    decl  %ecx\n"
+        "    jmp   1b\n"
+        "2:  movl  8(%ebp), %eax\n"
+        "    movl  $0xB0B0B0B0, %ebx\n"
+        "    movl  $0x51515151, %esi\n"
+        "    movl  $0xD1D1D1D1, %edi\n"
+        "    call  *%eax\n"
+        "    movl  %esp, _measured_espAfter\n"
+        "    movl  %ebx, _measured_ebx\n"
+        "    movl  %esi, _measured_esi\n"
+        "    movl  %edi, _measured_edi\n"
+        "    movl  %ebp, _measured_ebp\n"
+        "    movl  _measured_ebpBefore, %ebp\n"
+        "    leal  -12(%ebp), %esp\n"
+        "    popl  %edi\n"
+        "    popl  %esi\n"
+        "    popl  %ebx\n"
+        "    popl  %ebp\n"
+        "    ret\n");
 
 namespace {
 
@@ -76,7 +75,10 @@ std::string directoryOfThisProgram()
     return text.substr(0, text.find_last_of("\\/"));
 }
 
-unsigned word(const void* pointer) { return (unsigned)(UINT_PTR)pointer; }
+unsigned word(const void* pointer)
+{
+    return (unsigned)(UINT_PTR)pointer;
+}
 
 struct export_call {
     const char* name;
@@ -86,7 +88,7 @@ struct export_call {
 };
 
 class StdcallExports : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         sim_options options;
@@ -141,11 +143,17 @@ TEST_F(StdcallExports, EveryExportRemovesItsArgumentsAndKeepsTheCallersRegisters
         { "checkConnection", {}, 0, [](unsigned r) { return (int)(r == 1); } },
         { "setIO", { word("io"), word(outputChannel), 1 }, 3, [](unsigned r) { return (int)(r == 1); } },
         { "getIO", { word("io"), word(inputChannel) }, 2, [](unsigned r) { return (int)((int)r != -1); } },
-        { "getValue", { word("configuration"), word("devicebase"), word("") }, 3,
+        { "getValue",
+          { word("configuration"), word("devicebase"), word("") },
+          3,
           [](unsigned r) { return (int)(r != 0); } },
-        { "setValue", { word("configuration"), word("devicebase"), word(""), word(configuration.c_str()) }, 4,
+        { "setValue",
+          { word("configuration"), word("devicebase"), word(""), word(configuration.c_str()) },
+          4,
           [](unsigned r) { return (int)(r == 1); } },
-        { "sendUpdateFile", { word("update"), word("p_ormi_.bz2"), word(package), sizeof package - 1 }, 4,
+        { "sendUpdateFile",
+          { word("update"), word("p_ormi_.bz2"), word(package), sizeof package - 1 },
+          4,
           [](unsigned r) { return (int)(r == 1); } },
         { "sendUpdateFileResp", {}, 0, [](unsigned r) { return (int)(r == 0 || r == 1); } },
     };
@@ -169,4 +177,4 @@ TEST_F(StdcallExports, EveryExportRemovesItsArgumentsAndKeepsTheCallersRegisters
     EXPECT_EQ(sizeof package - 1, sim_lastUpload(device).size);
 }
 
-}  // namespace
+} // namespace

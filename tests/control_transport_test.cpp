@@ -28,12 +28,14 @@ const int refusedError = ECONNREFUSED;
 
 namespace {
 
-std::string md5Hex(const std::string& data) {
+std::string md5Hex(const std::string& data)
+{
     md5_context context;
     md5_init(&context);
     // In slices: the digest takes an int length.
     for (std::size_t at = 0; at < data.size(); at += 1 << 20)
-        md5_update(&context, (const unsigned char*)data.data() + at, (int)std::min<std::size_t>(1 << 20, data.size() - at));
+        md5_update(&context, (const unsigned char*)data.data() + at,
+                   (int)std::min<std::size_t>(1 << 20, data.size() - at));
     unsigned char digest[16];
     md5_final(&context, digest);
     static const char hex[] = "0123456789abcdef";
@@ -45,20 +47,23 @@ std::string md5Hex(const std::string& data) {
     return text;
 }
 
-std::string loginRequest(const std::string& host) {
+std::string loginRequest(const std::string& host)
+{
     char hash[33];
     md5_hexString("secret", hash);
     return std::string("GET /cgi-bin/getParamFromServer.cgi?username=admin&password=") + hash +
            "&type=login&module=login HTTP/1.1\nHost: " + host + "\n\n\n";
 }
 
-std::string httpAnswer(const std::string& body) {
+std::string httpAnswer(const std::string& body)
+{
     return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
            "\r\nConnection: close\r\n\r\n" + body;
 }
 
 // A body of exactly `size` characters that shows where each part lies.
-std::string patterned(std::size_t size) {
+std::string patterned(std::size_t size)
+{
     std::string text;
     for (std::size_t i = 0; text.size() < size; ++i)
         text += "<" + std::to_string(i) + ">";
@@ -68,12 +73,23 @@ std::string patterned(std::size_t size) {
 
 // Every line the transport writes, by its fixed beginning; a line mixed from
 // two threads matches none.
-bool knownLine(const std::string& line, const std::string& response) {
-    static const char* prefixes[] = { "winsock v", "socket created\n", "address: ", "address error: ",
-                                      "connecting ", "connect error #", "sended ", "RX (len = ",
-                                      "Error during close socket #", "socket closed\n", "connected\n",
-                                      "disconnected from server\n", "WSASyncSelect error #",
-                                      "Error during create socket #", "WSAstartup error #" };
+bool knownLine(const std::string& line, const std::string& response)
+{
+    static const char* prefixes[] = { "winsock v",
+                                      "socket created\n",
+                                      "address: ",
+                                      "address error: ",
+                                      "connecting ",
+                                      "connect error #",
+                                      "sended ",
+                                      "RX (len = ",
+                                      "Error during close socket #",
+                                      "socket closed\n",
+                                      "connected\n",
+                                      "disconnected from server\n",
+                                      "WSASyncSelect error #",
+                                      "Error during create socket #",
+                                      "WSAstartup error #" };
     if (line == response)
         return true;
     for (const char* p : prefixes)
@@ -90,7 +106,8 @@ struct exchange_run {
 };
 
 exchange_run runExchange(const std::string& request, const std::string& address, const std::string& port,
-                         int timeout = 1) {
+                         int timeout = 1)
+{
     exchange_run run;
     char addressBuffer[256], portBuffer[256];
     snprintf(addressBuffer, sizeof addressBuffer, "%s", address.c_str());
@@ -110,11 +127,13 @@ exchange_run runExchange(const std::string& request, const std::string& address,
     return run;
 }
 
-bool hasLine(const exchange_run& run, const std::string& line) {
+bool hasLine(const exchange_run& run, const std::string& line)
+{
     return std::find(run.lines.begin(), run.lines.end(), line) != run.lines.end();
 }
 
-bool hasLinePrefix(const exchange_run& run, const std::string& prefix) {
+bool hasLinePrefix(const exchange_run& run, const std::string& prefix)
+{
     for (const std::string& line : run.lines)
         if (line.compare(0, prefix.size(), prefix) == 0)
             return true;
@@ -122,7 +141,8 @@ bool hasLinePrefix(const exchange_run& run, const std::string& prefix) {
 }
 
 // A port on loopback that nobody listens on.
-int unusedPort() {
+int unusedPort()
+{
     int port = 0;
     simnet_handle s = simnet_listen("127.0.0.1", 0, &port);
     simnet_close(s);
@@ -130,18 +150,21 @@ int unusedPort() {
 }
 
 class TransportTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
+  protected:
+    static void SetUpTestSuite()
+    {
         simnet_startup();
         control_startCapture();
     }
-    void SetUp() override {
+    void SetUp() override
+    {
         sim_options options;
         server = sim_start(options);
         ASSERT_NE(server, nullptr);
         port = std::to_string(sim_port(server));
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (server)
             sim_stop(server);
     }
@@ -149,14 +172,15 @@ protected:
     std::string port;
 };
 
-TEST_F(TransportTest, ExchangeSendsRequestAndCollectsWholeAnswerWithItsDebugLines) {
+TEST_F(TransportTest, ExchangeSendsRequestAndCollectsWholeAnswerWithItsDebugLines)
+{
     const std::string request = loginRequest("127.0.0.1");
     exchange_run run = runExchange(request, "127.0.0.1", port);
     ASSERT_EQ(run.ok, 1);
 
     std::vector<std::string> requests = sim_requests(server);
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0], request);   // bare line feeds, three at the end, nothing else
+    EXPECT_EQ(requests[0], request); // bare line feeds, three at the end, nothing else
     EXPECT_EQ(run.response.compare(0, 17, "HTTP/1.1 200 OK\r\n"), 0) << run.response;
     EXPECT_NE(run.response.find("LOGIN OK"), std::string::npos);
     // Whole: the body is as long as the device said.
@@ -188,12 +212,17 @@ TEST_F(TransportTest, ExchangeSendsRequestAndCollectsWholeAnswerWithItsDebugLine
         "socket closed\n",
     };
     EXPECT_EQ(lines, expected);
-    EXPECT_GE(eventIndex[0], 3u);                 // not before the connect
-    EXPECT_GE(eventIndex[1], 5u);                 // the device answers what was sent
+    EXPECT_GE(eventIndex[0], 3u); // not before the connect
+    EXPECT_GE(eventIndex[1], 5u); // the device answers what was sent
 }
 
-TEST_F(TransportTest, AnswersArriveWholeWhateverTheirPieces) {
-    struct answer_case { const char* name; const char* fault; std::size_t bodySize; };
+TEST_F(TransportTest, AnswersArriveWholeWhateverTheirPieces)
+{
+    struct answer_case {
+        const char* name;
+        const char* fault;
+        std::size_t bodySize;
+    };
     const answer_case cases[] = {
         { "600 bytes in pieces of 32 with pauses", "slow", 600 - 83 },
         { "3000 bytes at once, over many reads", "", 3000 },
@@ -211,7 +240,8 @@ TEST_F(TransportTest, AnswersArriveWholeWhateverTheirPieces) {
     }
 }
 
-TEST_F(TransportTest, ExchangesInARowStartAfresh) {
+TEST_F(TransportTest, ExchangesInARowStartAfresh)
+{
     sim_setOverride(server, "first", httpAnswer("one"));
     sim_setOverride(server, "second", httpAnswer("two"));
     exchange_run first = runExchange("GET /first HTTP/1.1\nHost: 127.0.0.1\n\n\n", "127.0.0.1", port);
@@ -219,10 +249,11 @@ TEST_F(TransportTest, ExchangesInARowStartAfresh) {
     EXPECT_EQ(first.ok, 1);
     EXPECT_EQ(second.ok, 1);
     EXPECT_STREQ(http_findBody(first.response.c_str()), "one");
-    EXPECT_EQ(second.response, httpAnswer("two"));   // nothing of the first left in it
+    EXPECT_EQ(second.response, httpAnswer("two")); // nothing of the first left in it
 }
 
-TEST_F(TransportTest, AddressAndPortAreRewrittenInPlace) {
+TEST_F(TransportTest, AddressAndPortAreRewrittenInPlace)
+{
     struct address_case {
         const char* name;
         std::string address, port;
@@ -259,8 +290,9 @@ TEST_F(TransportTest, AddressAndPortAreRewrittenInPlace) {
     }
 }
 
-TEST_F(TransportTest, OverlongDebugLinesAreCutAtTheirBuffer) {
-    const std::string port = "1" + std::string(250, 'x');   // port 1: nobody listens
+TEST_F(TransportTest, OverlongDebugLinesAreCutAtTheirBuffer)
+{
+    const std::string port = "1" + std::string(250, 'x'); // port 1: nobody listens
     exchange_run run = runExchange(loginRequest("127.0.0.1"), "127.0.0.1", port);
     EXPECT_EQ(run.ok, 0);
     const std::string full = "address: 127.0.0.1, port: " + port + "\n";
@@ -274,7 +306,8 @@ TEST_F(TransportTest, OverlongDebugLinesAreCutAtTheirBuffer) {
     EXPECT_TRUE(found);
 }
 
-TEST_F(TransportTest, AllOnesAddressGoesToTheNameLookUp) {
+TEST_F(TransportTest, AllOnesAddressGoesToTheNameLookUp)
+{
     // The dotted parser cannot tell 255.255.255.255 from "no address"; the
     // name look-up resolves it, and the connection to it then fails.
     exchange_run run = runExchange(loginRequest("x"), "255.255.255.255", port);
@@ -284,7 +317,8 @@ TEST_F(TransportTest, AllOnesAddressGoesToTheNameLookUp) {
     EXPECT_EQ(sim_connectionCount(server), 0u);
 }
 
-TEST_F(TransportTest, DeviceFaultsEndTheExchangeWithinTheTimeOut) {
+TEST_F(TransportTest, DeviceFaultsEndTheExchangeWithinTheTimeOut)
+{
     const std::string refused = std::to_string(unusedPort());
     {
         SCOPED_TRACE("connection refused");
@@ -295,14 +329,17 @@ TEST_F(TransportTest, DeviceFaultsEndTheExchangeWithinTheTimeOut) {
         EXPECT_EQ(run.response, "");
         EXPECT_LT(run.ms, 1800);
     }
-    struct fault_case { const char* fault; bool dataArrives; };
+    struct fault_case {
+        const char* fault;
+        bool dataArrives;
+    };
     const fault_case silent[] = { { "silent", false }, { "keep-open", true } };
     for (const fault_case& c : silent) {
         SCOPED_TRACE(c.fault);
         sim_setFault(server, c.fault);
         exchange_run run = runExchange(loginRequest("127.0.0.1"), "127.0.0.1", port);
         EXPECT_EQ(run.ok, 0);
-        EXPECT_EQ(run.response, "");   // even where the answer arrived: it never completed
+        EXPECT_EQ(run.response, ""); // even where the answer arrived: it never completed
         EXPECT_TRUE(hasLinePrefix(run, "sended "));
         EXPECT_FALSE(hasLinePrefix(run, "RX (len = "));
         EXPECT_TRUE(hasLine(run, "socket closed\n"));
@@ -313,7 +350,8 @@ TEST_F(TransportTest, DeviceFaultsEndTheExchangeWithinTheTimeOut) {
 
 // A device that sends without end: the event thread hands the pieces on
 // in batches, and the caller must still get the socket closed at its time-out.
-TEST_F(TransportTest, FloodingDeviceStillEndsTheExchangeWithinTheTimeOut) {
+TEST_F(TransportTest, FloodingDeviceStillEndsTheExchangeWithinTheTimeOut)
+{
     int floodPort = 0;
     simnet_handle listener = simnet_listen("127.0.0.1", 0, &floodPort);
     ASSERT_NE(listener, simnet_invalid);
@@ -339,7 +377,8 @@ TEST_F(TransportTest, FloodingDeviceStillEndsTheExchangeWithinTheTimeOut) {
     EXPECT_LT(run.ms, 2200);
 }
 
-TEST_F(TransportTest, ResetMidAnswerEndsTheExchangeAtOnce) {
+TEST_F(TransportTest, ResetMidAnswerEndsTheExchangeAtOnce)
+{
     // A reset counts as the device's close: whatever arrived before it is the
     // answer, and nothing waits for the time-out.
     const std::string answer = httpAnswer(patterned(400));
@@ -352,7 +391,8 @@ TEST_F(TransportTest, ResetMidAnswerEndsTheExchangeAtOnce) {
     EXPECT_TRUE(hasLine(run, "socket closed\n") || hasLinePrefix(run, "Error during close socket #"));
 }
 
-TEST_F(TransportTest, ZeroByteEndsWhatItsPieceContributes) {
+TEST_F(TransportTest, ZeroByteEndsWhatItsPieceContributes)
+{
     // One small answer arrives as one piece: the text behind the zero byte is lost.
     std::string answer = httpAnswer("before");
     answer += std::string(1, '\0') + "LOST behind the zero byte";
@@ -363,7 +403,8 @@ TEST_F(TransportTest, ZeroByteEndsWhatItsPieceContributes) {
     EXPECT_TRUE(hasLine(run, "RX (len = " + std::to_string(run.response.size()) + "):"));
 }
 
-TEST_F(TransportTest, AnswerBeyondTheBufferIsCutAt4095Characters) {
+TEST_F(TransportTest, AnswerBeyondTheBufferIsCutAt4095Characters)
+{
     const std::string answer = httpAnswer(patterned(9000));
     sim_setOverride(server, "type=login", answer);
     memset(responseText, '#', sizeof responseText);
@@ -380,24 +421,26 @@ struct upload_parts {
     std::string request, package, tail;
 };
 
-upload_parts bigUpload() {
+upload_parts bigUpload()
+{
     upload_parts parts;
     parts.package.assign(10 * 1024 * 1024, '\0');
     unsigned state = 12345;
     for (std::size_t i = 0; i < parts.package.size(); i += 3) {
         state = state * 1103515245u + 12345u;
-        parts.package[i] = (char)(state >> 16);   // every third byte noise, the rest zero
+        parts.package[i] = (char)(state >> 16); // every third byte noise, the rest zero
     }
     char hash[33];
     md5_hexString("secret", hash);
     const std::string boundary = "----ormiBoundary";
-    const std::string head = std::string("--") + boundary +
-                             "\nContent-Disposition: form-data; name=\"password\"\n\n" + hash + "\n--" + boundary +
+    const std::string head = std::string("--") + boundary + "\nContent-Disposition: form-data; name=\"password\"\n\n" +
+                             hash + "\n--" + boundary +
                              "\nContent-Disposition: form-data; name=\"package\"; filename=\"big_ormi_2.1.0.bz2\"\n"
                              "Content-Type: application/octet-stream\n\n";
     parts.tail = "\n--" + boundary + "--\n";
     parts.request = "POST /cgi-bin/setUpdateFileToServer.cgi HTTP/1.1\nHost: 127.0.0.1\n"
-                    "Content-Type: multipart/form-data; boundary=" + boundary +
+                    "Content-Type: multipart/form-data; boundary=" +
+                    boundary +
                     "\nContent-Length: " + std::to_string(head.size() + parts.package.size() + parts.tail.size()) +
                     "\n\n\n" + head;
     return parts;
@@ -406,7 +449,8 @@ upload_parts bigUpload() {
 // The same 10 MB either as three sends or as one gathered send of its
 // pieces (an empty one among them): whatever the platform takes per call,
 // every byte arrives once and in order.
-TEST_F(TransportTest, LargeBlockWithZeroBytesArrivesWhole) {
+TEST_F(TransportTest, LargeBlockWithZeroBytesArrivesWhole)
+{
     const upload_parts parts = bigUpload();
     const std::string& package = parts.package;
     const std::size_t total = parts.request.size() + package.size() + parts.tail.size();
@@ -442,7 +486,8 @@ TEST_F(TransportTest, LargeBlockWithZeroBytesArrivesWhole) {
     }
 }
 
-TEST_F(TransportTest, SendToADeviceThatHasGoneFails) {
+TEST_F(TransportTest, SendToADeviceThatHasGoneFails)
+{
     // The device takes a little of the block, then resets the connection.
     int listenPort = 0;
     simnet_handle listener = simnet_listen("127.0.0.1", 0, &listenPort);
@@ -485,8 +530,8 @@ TEST_F(TransportTest, SendToADeviceThatHasGoneFails) {
     EXPECT_TRUE(reported);
 }
 
-
-TEST_F(TransportTest, BadBlockArgumentsFailTheSend) {
+TEST_F(TransportTest, BadBlockArgumentsFailTheSend)
+{
     char address[256] = "127.0.0.1";
     char portBuffer[256];
     snprintf(portBuffer, sizeof portBuffer, "%s", port.c_str());
@@ -497,7 +542,7 @@ TEST_F(TransportTest, BadBlockArgumentsFailTheSend) {
     const char* pieces[] = { "ab", nullptr, "cd", "ef", "gh" };
     const int lengths[] = { 2, 2, 2, 2, 2 };
     const int negative[] = { 2, 0, -1, 2, 2 };
-    EXPECT_EQ(sock_sendPieces(pieces, lengths, 2, 1), 0);         // no data behind a length
+    EXPECT_EQ(sock_sendPieces(pieces, lengths, 2, 1), 0); // no data behind a length
     EXPECT_EQ(sock_sendPieces(pieces + 2, negative + 1, 2, 1), 0);
     const char* many[] = { "ab", "cd", "ef", "gh", "ij" };
     static_assert(sizeof many / sizeof many[0] == PLAT_MAX_PIECES + 1, "one piece too many");
@@ -509,24 +554,31 @@ TEST_F(TransportTest, BadBlockArgumentsFailTheSend) {
 // The event window as the event thread publishes it, taken away for a test
 // and put back when the test ends.
 class WithoutEventWindow {
-public:
-    WithoutEventWindow() {
+  public:
+    WithoutEventWindow()
+    {
         // An exchange waits for the window the event thread makes at load.
         EXPECT_EQ(sock_open(5), 1);
         sock_close();
         saved = eventWindow.exchange(nullptr);
     }
-    ~WithoutEventWindow() { publish(); }
-    void publish() {
+    ~WithoutEventWindow()
+    {
+        publish();
+    }
+    void publish()
+    {
         if (saved)
             eventWindow.store(saved, std::memory_order_release);
         saved = nullptr;
     }
-private:
+
+  private:
     plat_window saved = nullptr;
 };
 
-TEST_F(TransportTest, EventWindowThatComesLateIsWaitedFor) {
+TEST_F(TransportTest, EventWindowThatComesLateIsWaitedFor)
+{
     WithoutEventWindow absent;
     std::thread eventThread([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -541,14 +593,15 @@ TEST_F(TransportTest, EventWindowThatComesLateIsWaitedFor) {
     EXPECT_EQ(sim_requests(server).size(), 1u);
 }
 
-TEST_F(TransportTest, NoEventWindowWithinTheTimeoutFailsTheOpenAndTheFinalClose) {
+TEST_F(TransportTest, NoEventWindowWithinTheTimeoutFailsTheOpenAndTheFinalClose)
+{
     exchange_run run;
     {
         WithoutEventWindow absent;
         run = runExchange(loginRequest("127.0.0.1"), "127.0.0.1", port);
     }
     EXPECT_EQ(run.ok, 0);
-    EXPECT_GE(run.ms, 950);                       // the whole time-out of 1 s
+    EXPECT_GE(run.ms, 950); // the whole time-out of 1 s
     EXPECT_LT(run.ms, 3000);
     EXPECT_TRUE(hasLinePrefix(run, "WSASyncSelect error #"));
     EXPECT_FALSE(hasLinePrefix(run, "address: "));
@@ -557,7 +610,8 @@ TEST_F(TransportTest, NoEventWindowWithinTheTimeoutFailsTheOpenAndTheFinalClose)
     EXPECT_EQ(sim_connectionCount(server), 0u);
 }
 
-TEST_F(TransportTest, WaitsEndAsSoonAsTheDeviceIsDone) {
+TEST_F(TransportTest, WaitsEndAsSoonAsTheDeviceIsDone)
+{
     // A device that answers at once: with blind 10 ms pauses each exchange
     // would take two pauses or more.
     int listenPort = 0;
@@ -598,7 +652,8 @@ TEST_F(TransportTest, WaitsEndAsSoonAsTheDeviceIsDone) {
     EXPECT_LT(times[rounds / 2], 10) << "slowest " << times.back() << " ms";
 }
 
-TEST_F(TransportTest, ExportedCallsWaitForTheLock) {
+TEST_F(TransportTest, ExportedCallsWaitForTheLock)
+{
     std::atomic<int> done(0);
     plat_lock();
     std::thread caller([&] {
@@ -606,8 +661,8 @@ TEST_F(TransportTest, ExportedCallsWaitForTheLock) {
         done = 1;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    EXPECT_EQ(done.load(), 0);   // held off while another call is running
-    plat_lock();                 // the lock is recursive within one thread
+    EXPECT_EQ(done.load(), 0); // held off while another call is running
+    plat_lock();               // the lock is recursive within one thread
     plat_unlock();
     plat_unlock();
     caller.join();
@@ -615,8 +670,9 @@ TEST_F(TransportTest, ExportedCallsWaitForTheLock) {
 }
 
 #ifdef _WIN32
-TEST_F(TransportTest, ClosingTheEventWindowLeavesItWorking) {
-    ASSERT_EQ(sock_open(5), 1);                   // waits for the window
+TEST_F(TransportTest, ClosingTheEventWindowLeavesItWorking)
+{
+    ASSERT_EQ(sock_open(5), 1); // waits for the window
     sock_close();
     HWND window = eventWindow.load();
     EXPECT_EQ(SendMessageA(window, WM_CLOSE, 0, 0), 0);
@@ -635,7 +691,8 @@ WNDPROC original;
 std::atomic<bool> holding(false), held(false), released(false), forwarded(false);
 std::atomic<WPARAM> heldSocket(0), connectSocket(0);
 
-LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     if (message == WM_USER + 1 && WSAGETSELECTEVENT(lParam) == FD_CONNECT)
         connectSocket = wParam;
     if (message == WM_USER + 1 && WSAGETSELECTEVENT(lParam) == FD_CLOSE && holding.exchange(false)) {
@@ -649,15 +706,17 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     return CallWindowProcA(original, window, message, wParam, lParam);
 }
-}  // namespace held_close
+} // namespace held_close
 
-bool waitFor(const std::atomic<bool>& flag) {
+bool waitFor(const std::atomic<bool>& flag)
+{
     for (int i = 0; i < 300 && !flag; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return flag;
 }
 
-TEST_F(TransportTest, LateCloseOfAClosedSocketIsNotTakenForTheNextOne) {
+TEST_F(TransportTest, LateCloseOfAClosedSocketIsNotTakenForTheNextOne)
+{
     int listenPort = 0;
     simnet_handle listener = simnet_listen("127.0.0.1", 0, &listenPort);
     ASSERT_NE(listener, simnet_invalid);
@@ -671,16 +730,16 @@ TEST_F(TransportTest, LateCloseOfAClosedSocketIsNotTakenForTheNextOne) {
     };
     simnet_handle first = simnet_invalid, second = simnet_invalid;
     connectNext(&first);
-    ASSERT_EQ(sock_sendText("x", 2), 1);          // connected
+    ASSERT_EQ(sock_sendText("x", 2), 1); // connected
 
     HWND window = eventWindow.load();
     held_close::original = (WNDPROC)SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)held_close::proc);
     held_close::holding = true;
-    simnet_close(first);                          // the device goes: its close is queued
+    simnet_close(first); // the device goes: its close is queued
     ASSERT_TRUE(waitFor(held_close::held));
 
     sock_close();
-    connectNext(&second);                         // its connect queues behind the held close
+    connectNext(&second); // its connect queues behind the held close
     held_close::released = true;
     ASSERT_TRUE(waitFor(held_close::forwarded));
     EXPECT_EQ(sock_sendText("y", 2), 1);
@@ -696,8 +755,13 @@ TEST_F(TransportTest, LateCloseOfAClosedSocketIsNotTakenForTheNextOne) {
 }
 #endif
 
-TEST(HttpFindBody, SplitsAtTheFirstBlankLine) {
-    struct body_case { const char* name; const char* text; int bodyOffset; };
+TEST(HttpFindBody, SplitsAtTheFirstBlankLine)
+{
+    struct body_case {
+        const char* name;
+        const char* text;
+        int bodyOffset;
+    };
     const body_case cases[] = {
         { "CRLF blank line", "HTTP/1.1 200 OK\r\n\r\nOK", 19 },
         { "bare line feeds", "HTTP/1.1 200 OK\nA: b\n\nbody", 22 },
@@ -719,4 +783,4 @@ TEST(HttpFindBody, SplitsAtTheFirstBlankLine) {
     EXPECT_EQ(http_findBody(nullptr), nullptr);
 }
 
-}  // namespace
+} // namespace

@@ -13,7 +13,7 @@
 
 struct DebugMonitor {
     HANDLE mutex = NULL, mapping = NULL, bufferReady = NULL, dataReady = NULL;
-    const char *view = nullptr;
+    const char* view = nullptr;
     std::thread reader;
     std::mutex lock;
     std::vector<std::pair<DWORD, std::string>> lines;
@@ -22,20 +22,19 @@ struct DebugMonitor {
     bool start()
     {
         mutex = CreateMutexA(NULL, FALSE, "DBWinMutex");
-        mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4096,
-                                     "DBWIN_BUFFER");
+        mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
         bufferReady = CreateEventA(NULL, FALSE, TRUE, "DBWIN_BUFFER_READY");
         dataReady = CreateEventA(NULL, FALSE, FALSE, "DBWIN_DATA_READY");
         if (!mutex || !mapping || !bufferReady || !dataReady)
             return false;
-        view = (const char *)MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 4096);
+        view = (const char*)MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 4096);
         if (view == nullptr)
             return false;
         reader = std::thread([this] {
             while (!stopping) {
                 if (WaitForSingleObject(dataReady, 100) != WAIT_OBJECT_0)
                     continue;
-                DWORD pid = *(const DWORD *)view;
+                DWORD pid = *(const DWORD*)view;
                 std::string text(view + sizeof(DWORD), strnlen(view + sizeof(DWORD), 4096 - sizeof(DWORD)));
                 {
                     std::lock_guard<std::mutex> hold(lock);
@@ -53,7 +52,7 @@ struct DebugMonitor {
             reader.join();
         if (view)
             UnmapViewOfFile(view);
-        for (HANDLE h : {mutex, mapping, bufferReady, dataReady})
+        for (HANDLE h : { mutex, mapping, bufferReady, dataReady })
             if (h)
                 CloseHandle(h);
     }
@@ -62,7 +61,7 @@ struct DebugMonitor {
     {
         std::lock_guard<std::mutex> hold(lock);
         std::vector<std::string> result;
-        for (auto &line : lines) {
+        for (auto& line : lines) {
             if (line.first != pid)
                 continue;
             std::string text = line.second;

@@ -23,9 +23,11 @@ std::string readRaw()
 {
     std::string bytes;
     FILE* f = fopen(kPath, "rb");
-    if (!f) return "<none>";
+    if (!f)
+        return "<none>";
     int c;
-    while ((c = fgetc(f)) != EOF) bytes += (char)c;
+    while ((c = fgetc(f)) != EOF)
+        bytes += (char)c;
     fclose(f);
     return bytes;
 }
@@ -37,11 +39,11 @@ TEST(JsonGetBuffer, StartsAtTheFirstBrace)
         std::string file;
         const char* want;
     } cases[] = {
-        {"header before the brace", "module ormi\nversion: 2\n{\n\t\"a\": 1\n}\n", "{\n\t\"a\": 1\n}\n"},
-        {"no brace at all", "no json here\n", ""},
-        {"CRLF read as line feeds", "x\r\n{\"a\": 1}\r\n", "{\"a\": 1}\n"},
-        {"stops at a zero byte", std::string("{\"a\":1}\0{junk", 13), "{\"a\":1}"},
-        {"empty file", "", ""},
+        { "header before the brace", "module ormi\nversion: 2\n{\n\t\"a\": 1\n}\n", "{\n\t\"a\": 1\n}\n" },
+        { "no brace at all", "no json here\n", "" },
+        { "CRLF read as line feeds", "x\r\n{\"a\": 1}\r\n", "{\"a\": 1}\n" },
+        { "stops at a zero byte", std::string("{\"a\":1}\0{junk", 13), "{\"a\":1}" },
+        { "empty file", "", "" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

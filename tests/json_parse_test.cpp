@@ -60,7 +60,7 @@ Parsed parse(const std::string& text, int length = -1)
     json_parser parser;
     json_parserInit(&parser, &recorder);
     int result = json_parse(&parser, &buffer[0], length < 0 ? (int)text.size() : length);
-    return Parsed{result, recorder.log};
+    return Parsed{ result, recorder.log };
 }
 
 TEST(JsonTokenType, ClassifiesByTheCharacterAtTheCursor)
@@ -70,18 +70,14 @@ TEST(JsonTokenType, ClassifiesByTheCharacterAtTheCursor)
         int remaining;
         int kind;
     } cases[] = {
-        {"", 9, JSON_TOKEN_END},         {"\"a\"", 9, JSON_TOKEN_STRING},
-        {"'a'", 9, JSON_TOKEN_STRING},   {",", 9, JSON_TOKEN_COMMA},
-        {":", 9, JSON_TOKEN_COLON},      {"-", 9, JSON_TOKEN_MINUS},
-        {"-x", 9, JSON_TOKEN_MINUS},     {"-7", 9, JSON_TOKEN_NUMBER},
-        {"7", 9, JSON_TOKEN_NUMBER},     {"{", 9, JSON_TOKEN_OBJECT_START},
-        {"}", 9, JSON_TOKEN_OBJECT_END}, {"[", 9, JSON_TOKEN_ARRAY_START},
-        {"]", 9, JSON_TOKEN_ARRAY_END},  {"true", 4, JSON_TOKEN_TRUE},
-        {"true", 3, JSON_TOKEN_INVALID}, {"false", 5, JSON_TOKEN_FALSE},
-        {"false", 4, JSON_TOKEN_INVALID}, {"null", 4, JSON_TOKEN_NULL},
-        {"nul", 9, JSON_TOKEN_INVALID},  {"trueish", 9, JSON_TOKEN_TRUE},
-        {".5", 9, JSON_TOKEN_INVALID},   {"x", 9, JSON_TOKEN_INVALID},
-        {"\xe4", 9, JSON_TOKEN_INVALID},
+        { "", 9, JSON_TOKEN_END },           { "\"a\"", 9, JSON_TOKEN_STRING },  { "'a'", 9, JSON_TOKEN_STRING },
+        { ",", 9, JSON_TOKEN_COMMA },        { ":", 9, JSON_TOKEN_COLON },       { "-", 9, JSON_TOKEN_MINUS },
+        { "-x", 9, JSON_TOKEN_MINUS },       { "-7", 9, JSON_TOKEN_NUMBER },     { "7", 9, JSON_TOKEN_NUMBER },
+        { "{", 9, JSON_TOKEN_OBJECT_START }, { "}", 9, JSON_TOKEN_OBJECT_END },  { "[", 9, JSON_TOKEN_ARRAY_START },
+        { "]", 9, JSON_TOKEN_ARRAY_END },    { "true", 4, JSON_TOKEN_TRUE },     { "true", 3, JSON_TOKEN_INVALID },
+        { "false", 5, JSON_TOKEN_FALSE },    { "false", 4, JSON_TOKEN_INVALID }, { "null", 4, JSON_TOKEN_NULL },
+        { "nul", 9, JSON_TOKEN_INVALID },    { "trueish", 9, JSON_TOKEN_TRUE },  { ".5", 9, JSON_TOKEN_INVALID },
+        { "x", 9, JSON_TOKEN_INVALID },      { "\xe4", 9, JSON_TOKEN_INVALID },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cursor);
@@ -96,18 +92,17 @@ TEST(JsonParse, RaisesOneEventPerToken)
         int result;
         const char* log;
     } cases[] = {
-        {"{\"a\":[1,-2.5,true,false,null,\"s\"],'b':'x'}", 1,
-         "{ K:a [ I1 F-2.5 true false S:s ] K:b S:x }"},
+        { "{\"a\":[1,-2.5,true,false,null,\"s\"],'b':'x'}", 1, "{ K:a [ I1 F-2.5 true false S:s ] K:b S:x }" },
         // Keys after commas, also in objects inside arrays.
-        {"[{\"a\":\"x\"},{\"b\":\"y\",\"c\":\"z\"}]", 1, "[ { K:a S:x } { K:b S:y K:c S:z } ]"},
-        {"{\"n\":-12,\"m\":0.25}", 1, "{ K:n I-12 K:m F0.25 }"},
+        { "[{\"a\":\"x\"},{\"b\":\"y\",\"c\":\"z\"}]", 1, "[ { K:a S:x } { K:b S:y K:c S:z } ]" },
+        { "{\"n\":-12,\"m\":0.25}", 1, "{ K:n I-12 K:m F0.25 }" },
         // Blanks are not counted, so a spaced text ends at its zero byte.
-        {"{ \"a\" : 1 }\r\n", 0, "{ K:a I1 }"},
-        {"{\"a\":1}// trailing comment without line feed", 0, "{ K:a I1 }"},
-        {"{'it\"s':\"it's\"}", 1, "{ K:it\"s S:it's }"},
-        {"{\"e\":\"a\\\"b\\\\\"}", 1, "{ K:e S:a\\\"b\\\\ }"},
+        { "{ \"a\" : 1 }\r\n", 0, "{ K:a I1 }" },
+        { "{\"a\":1}// trailing comment without line feed", 0, "{ K:a I1 }" },
+        { "{'it\"s':\"it's\"}", 1, "{ K:it\"s S:it's }" },
+        { "{\"e\":\"a\\\"b\\\\\"}", 1, "{ K:e S:a\\\"b\\\\ }" },
         // Only the literal's letters are taken.
-        {"[truex]", 0, "[ true"},
+        { "[truex]", 0, "[ true" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -123,15 +118,9 @@ TEST(JsonParse, StopsAtBrokenTokens)
         const char* text;
         const char* log;
     } cases[] = {
-        {"[1,-]", "[ I1"},
-        {"[1.2.3]", "["},
-        {"[1e5]", "[ I1"},
-        {"[0x10]", "[ I0"},
-        {"[\"open", "["},
-        {"[\"ends in a backslash\\", "["},
-        {"[/ x]", "["},
-        {"]", ""},
-        {"{}}", "{ }"},
+        { "[1,-]", "[ I1" },  { "[1.2.3]", "[" }, { "[1e5]", "[ I1" },
+        { "[0x10]", "[ I0" }, { "[\"open", "[" }, { "[\"ends in a backslash\\", "[" },
+        { "[/ x]", "[" },     { "]", "" },        { "{}}", "{ }" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -148,7 +137,10 @@ TEST(JsonParse, ConvertsOutOfRangeNumbersWithoutOverflow)
     static float seen[2];
     static int count;
     registerRecorder();
-    json_setFloatCallback([](void*, float v) { seen[count++ % 2] = v; return 1; });
+    json_setFloatCallback([](void*, float v) {
+        seen[count++ % 2] = v;
+        return 1;
+    });
     std::string huge = "[1" + std::string(40, '0') + ".0,-1" + std::string(40, '0') + ".0]";
     count = 0;
     Recorder recorder;
@@ -169,7 +161,8 @@ TEST(JsonParse, LimitsNestingToThirtyOneContainers)
     Parsed deep = parse(std::string(32, '[') + std::string(32, ']'));
     EXPECT_EQ(0, deep.result);
     std::string opened = "[";
-    for (int i = 1; i < 31; ++i) opened += " [";
+    for (int i = 1; i < 31; ++i)
+        opened += " [";
     EXPECT_EQ(opened, deep.log);
 }
 
@@ -190,9 +183,9 @@ TEST(JsonParse, ContinuesAfterTheTokenThatStoppedIt)
         int stopAt;
         const char* first;
     } cases[] = {
-        {"stopped at a key", 1, "{ K:a"},
-        {"stopped at an integer", 2, "{ K:a I1"},
-        {"stopped at a string value", 4, "{ K:a I1 K:b S:x"},
+        { "stopped at a key", 1, "{ K:a" },
+        { "stopped at an integer", 2, "{ K:a I1" },
+        { "stopped at a string value", 4, "{ K:a I1 K:b S:x" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -15,20 +15,22 @@ struct EditCase {
     const char* key;
     const char* newValue;
     int wantResult;
-    const char* wantText;   // null: unchanged
+    const char* wantText; // null: unchanged
 };
 
 // Runs the edit in a buffer of textSize bytes (0: roomy) with guard bytes.
 std::string edit(const EditCase& c, int textSize, int* result, std::string* printed)
 {
     std::string text = c.text;
-    if (textSize == 0) textSize = (int)text.size() + 256;
+    if (textSize == 0)
+        textSize = (int)text.size() + 256;
     std::vector<char> buffer(textSize + 16, '#');
     memcpy(buffer.data(), text.c_str(), text.size() + 1);
     testing::internal::CaptureStdout();
     *result = json_setValue(buffer.data(), textSize, c.key, c.newValue);
     *printed = testing::internal::GetCapturedStdout();
-    for (int i = textSize; i < textSize + 16; ++i) EXPECT_EQ('#', buffer[i]) << "wrote past textSize";
+    for (int i = textSize; i < textSize + 16; ++i)
+        EXPECT_EQ('#', buffer[i]) << "wrote past textSize";
     return std::string(buffer.data());
 }
 
@@ -51,27 +53,26 @@ void expectEdits(const EditCase* cases, size_t count)
 TEST(JsonSetValue, ReplacesTheValueOnTheKeysLine)
 {
     const EditCase cases[] = {
-        {"quoted value", "{\n\t\"a\": \"old\",\n\t\"b\": 1\n}\n", "a", "new", 0,
-         "{\n\t\"a\": \"new\",\n\t\"b\": 1\n}\n"},
-        {"quoted value emptied", "{\n\t\"a\": \"old\",\n\t\"b\": 1\n}\n", "a", "", 0,
-         "{\n\t\"a\": \"\",\n\t\"b\": 1\n}\n"},
-        {"empty quoted value filled", "\t\"install_component\": \"\",\n", "install_component",
-         "package", 0, "\t\"install_component\": \"package\",\n"},
-        {"escaped quote ends the region", "\"a\": \"x\\\"y\",\n", "a", "z", 0, "\"a\": \"z\"y\",\n"},
-        {"bare number", "\t\"n\": 12,\n", "n", "99", 0, "\t\"n\": 99,\n"},
-        {"negative number keeps its minus", "\t\"n\": -12,\n", "n", "5", 0, "\t\"n\": -5,\n"},
-        {"true", "\t\"reboot\": false,\n\t\"x\": 1\n", "reboot", "true", 0,
-         "\t\"reboot\": true,\n\t\"x\": 1\n"},
-        {"decimal replaced whole", "\t\"f\": 1.25,\n", "f", "3", 0, "\t\"f\": 3,\n"},
-        {"last member without comma", "{\n\t\"n\": 7\n}\n", "n", "8", 0, "{\n\t\"n\": 8\n}\n"},
-        {"first of two keys at different depths", "{\n\t\"o\": {\n\t\t\"k\": 1\n\t},\n\t\"k\": 2\n}\n",
-         "k", "9", 0, "{\n\t\"o\": {\n\t\t\"k\": 9\n\t},\n\t\"k\": 2\n}\n"},
-        {"nothing but a line feed after the colon", "\"a\":\n\t5\n", "a", "X", 0, "\"a\":X\n\t5\n"},
-        {"no line feed at all", "{\"a\": 5}", "a", "X", 0, "{\"a\":X 5}"},
-        {"apostrophe-quoted value stays on its line", "\"a\": 'x',\n\"b\": \"y\"\n", "a", "z", 0,
-         "\"a\": 'z',\n\"b\": \"y\"\n"},
-        {"key inside a value is no member", "\"s\": \"\\\"k\\\": 1\",\n\"k\": 2\n", "k", "3", 0,
-         "\"s\": \"\\\"k\\\": 1\",\n\"k\": 3\n"},
+        { "quoted value", "{\n\t\"a\": \"old\",\n\t\"b\": 1\n}\n", "a", "new", 0,
+          "{\n\t\"a\": \"new\",\n\t\"b\": 1\n}\n" },
+        { "quoted value emptied", "{\n\t\"a\": \"old\",\n\t\"b\": 1\n}\n", "a", "", 0,
+          "{\n\t\"a\": \"\",\n\t\"b\": 1\n}\n" },
+        { "empty quoted value filled", "\t\"install_component\": \"\",\n", "install_component", "package", 0,
+          "\t\"install_component\": \"package\",\n" },
+        { "escaped quote ends the region", "\"a\": \"x\\\"y\",\n", "a", "z", 0, "\"a\": \"z\"y\",\n" },
+        { "bare number", "\t\"n\": 12,\n", "n", "99", 0, "\t\"n\": 99,\n" },
+        { "negative number keeps its minus", "\t\"n\": -12,\n", "n", "5", 0, "\t\"n\": -5,\n" },
+        { "true", "\t\"reboot\": false,\n\t\"x\": 1\n", "reboot", "true", 0, "\t\"reboot\": true,\n\t\"x\": 1\n" },
+        { "decimal replaced whole", "\t\"f\": 1.25,\n", "f", "3", 0, "\t\"f\": 3,\n" },
+        { "last member without comma", "{\n\t\"n\": 7\n}\n", "n", "8", 0, "{\n\t\"n\": 8\n}\n" },
+        { "first of two keys at different depths", "{\n\t\"o\": {\n\t\t\"k\": 1\n\t},\n\t\"k\": 2\n}\n", "k", "9", 0,
+          "{\n\t\"o\": {\n\t\t\"k\": 9\n\t},\n\t\"k\": 2\n}\n" },
+        { "nothing but a line feed after the colon", "\"a\":\n\t5\n", "a", "X", 0, "\"a\":X\n\t5\n" },
+        { "no line feed at all", "{\"a\": 5}", "a", "X", 0, "{\"a\":X 5}" },
+        { "apostrophe-quoted value stays on its line", "\"a\": 'x',\n\"b\": \"y\"\n", "a", "z", 0,
+          "\"a\": 'z',\n\"b\": \"y\"\n" },
+        { "key inside a value is no member", "\"s\": \"\\\"k\\\": 1\",\n\"k\": 2\n", "k", "3", 0,
+          "\"s\": \"\\\"k\\\": 1\",\n\"k\": 3\n" },
     };
     expectEdits(cases, sizeof cases / sizeof cases[0]);
 }
@@ -84,12 +85,12 @@ TEST(JsonSetValue, FailsWithoutChangingTheText)
         EditCase edit;
         const char* printed;
     } cases[] = {
-        {{"key missing", "{\n\t\"a\": 1\n}\n", "b", "2", -1, nullptr}, missing},
-        {{"blank before the colon", "{\n\t\"a\" : 1\n}\n", "a", "2", -1, nullptr}, missing},
-        {{"key only as a prefix", "{\n\t\"ab\": 1\n}\n", "a", "2", -1, nullptr}, missing},
-        {{"empty text", "", "a", "2", -1, nullptr}, missing},
-        {{"no closing double quote", "{\n\t\"a\": \"open\n}\n", "a", "2", -1, nullptr}, broken},
-        {{"no closing apostrophe on the line", "\"a\": 'open\n'\n", "a", "2", -1, nullptr}, broken},
+        { { "key missing", "{\n\t\"a\": 1\n}\n", "b", "2", -1, nullptr }, missing },
+        { { "blank before the colon", "{\n\t\"a\" : 1\n}\n", "a", "2", -1, nullptr }, missing },
+        { { "key only as a prefix", "{\n\t\"ab\": 1\n}\n", "a", "2", -1, nullptr }, missing },
+        { { "empty text", "", "a", "2", -1, nullptr }, missing },
+        { { "no closing double quote", "{\n\t\"a\": \"open\n}\n", "a", "2", -1, nullptr }, broken },
+        { { "no closing apostrophe on the line", "\"a\": 'open\n'\n", "a", "2", -1, nullptr }, broken },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.edit.name);
@@ -103,7 +104,7 @@ TEST(JsonSetValue, FailsWithoutChangingTheText)
 
 TEST(JsonSetValue, RefusesAResultThatWouldNotFit)
 {
-    const EditCase grow = {"grow", "\t\"a\": \"old\",\n", "a", "older", 0, "\t\"a\": \"older\",\n"};
+    const EditCase grow = { "grow", "\t\"a\": \"old\",\n", "a", "older", 0, "\t\"a\": \"older\",\n" };
     const int exact = (int)strlen(grow.wantText) + 1;
     int result;
     std::string printed;

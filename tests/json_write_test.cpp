@@ -20,11 +20,15 @@ struct Output {
         memset(buffer, '#', sizeof buffer);
         json_writerInit(&writer);
     }
-    std::string text() const { return std::string(buffer, out - buffer); }
+    std::string text() const
+    {
+        return std::string(buffer, out - buffer);
+    }
     // Applies one write; a refused write leaves out where it was.
     bool put(char* next)
     {
-        if (!next) return false;
+        if (!next)
+            return false;
         out = next;
         return true;
     }
@@ -95,7 +99,7 @@ TEST(JsonWriter, RefusesAnItemOverBudget)
         const char* name;
         int budget;
         bool fits;
-    } cases[] = {{"one byte short", 5, false}, {"exact", 6, true}};
+    } cases[] = { { "one byte short", 5, false }, { "exact", 6, true } };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Output o(100);
@@ -103,7 +107,7 @@ TEST(JsonWriter, RefusesAnItemOverBudget)
         o.put(json_writeKey(&o.writer, o.out, "a", &o.budget));
         o.budget = c.budget;
         json_writer before = o.writer;
-        char* next = json_writeString(&o.writer, o.out, "bcd", &o.budget);   // :"bcd" = 6 bytes
+        char* next = json_writeString(&o.writer, o.out, "bcd", &o.budget); // :"bcd" = 6 bytes
         EXPECT_EQ(c.fits, next != nullptr);
         if (c.fits) {
             EXPECT_EQ(0, o.budget);
@@ -131,9 +135,11 @@ TEST(JsonWriter, RefusesAnItemOverBudget)
 TEST(JsonWriter, LimitsNestingToThirtyOneContainers)
 {
     Output o;
-    for (int i = 0; i < 31; ++i) ASSERT_TRUE(o.put(json_writeArrayBegin(&o.writer, o.out, &o.budget)));
+    for (int i = 0; i < 31; ++i)
+        ASSERT_TRUE(o.put(json_writeArrayBegin(&o.writer, o.out, &o.budget)));
     EXPECT_EQ(nullptr, json_writeArrayBegin(&o.writer, o.out, &o.budget));
-    for (int i = 0; i < 31; ++i) ASSERT_TRUE(o.put(json_writeArrayEnd(&o.writer, o.out, &o.budget)));
+    for (int i = 0; i < 31; ++i)
+        ASSERT_TRUE(o.put(json_writeArrayEnd(&o.writer, o.out, &o.budget)));
     EXPECT_EQ(nullptr, json_writeArrayEnd(&o.writer, o.out, &o.budget));
     EXPECT_EQ(std::string(31, '[') + std::string(31, ']'), o.text());
 }
@@ -153,7 +159,8 @@ TEST(JsonAppend, AppendsFormattedPiecesUpToTheBufferEnd)
 
     // The buffer fills to 4095 characters and no further.
     int last = 0;
-    for (int i = 0; i < 25; ++i) last = json_appendText(half.c_str(), "");
+    for (int i = 0; i < 25; ++i)
+        last = json_appendText(half.c_str(), "");
     EXPECT_EQ(1, last);
     EXPECT_EQ((size_t)JSON_APPEND_SIZE - 1, strlen(appendBuffer));
     json_appendClear();

@@ -33,7 +33,7 @@ void writeSettings(int port, int method, const char* password)
 }
 
 class LoadedLibrary : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite()
     {
         char temp[MAX_PATH];
@@ -93,7 +93,7 @@ checkConnection_fn LoadedLibrary::checkConnection;
 
 TEST_F(LoadedLibrary, ChecksConnectionWithBothLoginMethods)
 {
-    for (int method : {1, 2}) {
+    for (int method : { 1, 2 }) {
         SCOPED_TRACE(method);
         startDevice(method);
         writeSettings(sim_port(server), method, "secret");
@@ -108,4 +108,4 @@ TEST_F(LoadedLibrary, ChecksConnectionWithBothLoginMethods)
     }
 }
 
-}  // namespace
+} // namespace

@@ -21,15 +21,15 @@
 
 namespace {
 
-const char kSecretHash[] = "5ebe2294ecd0e0f08eab7690d2a6ee69";   // md5("secret")
+const char kSecretHash[] = "5ebe2294ecd0e0f08eab7690d2a6ee69"; // md5("secret")
 
 struct Settings {
     std::string address = "127.0.0.1";
-    std::string port;                 // empty: the simulator's port
+    std::string port; // empty: the simulator's port
     std::string user = "admin";
     bool hasPassword = true;
     std::string password = "secret";
-    std::string loginVersion = "1";   // empty: key left out
+    std::string loginVersion = "1"; // empty: key left out
     std::string timeout = "1";
 };
 
@@ -61,12 +61,11 @@ std::string tanRequest(const std::string& host = "127.0.0.1")
 }
 
 class Login : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite()
     {
         directory = std::filesystem::temp_directory_path() /
-                    ("ormi_login_test_" +
-                     std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+                    ("ormi_login_test_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         std::filesystem::create_directories(directory);
         ini_setDirectory(directory.string().c_str());
         debug_setCapture(captureLine, nullptr);
@@ -135,7 +134,7 @@ TEST_F(Login, Method1SendsOneLoginRequestWithMd5OfPassword)
 
 TEST_F(Login, Method2FetchesTanThenLogsInWithSaltedHash)
 {
-    for (bool tanLineFeed : {false, true}) {
+    for (bool tanLineFeed : { false, true }) {
         SCOPED_TRACE(tanLineFeed ? "TAN ends in a line feed" : "bare TAN");
         startDevice(2, tanLineFeed);
         Settings settings;
@@ -160,10 +159,10 @@ TEST_F(Login, Method2HashesPasswordFollowedByWholeTanBody)
         const char* hash;
     } cases[] = {
         // The line feed behind the number belongs to the TAN.
-        {"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n4711\n", "8e8c618137b3078b54db59e6c4ee9dfe"},
-        {"HTTP/1.1 200 OK\n\n4711", "491bcf9562d9ebd2b5d0d41170a3de7e"},
+        { "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n4711\n", "8e8c618137b3078b54db59e6c4ee9dfe" },
+        { "HTTP/1.1 200 OK\n\n4711", "491bcf9562d9ebd2b5d0d41170a3de7e" },
         // No blank line at all: the whole answer is the TAN.
-        {"4711", "491bcf9562d9ebd2b5d0d41170a3de7e"},
+        { "4711", "491bcf9562d9ebd2b5d0d41170a3de7e" },
     };
     startDevice(2);
     Settings settings;
@@ -197,8 +196,8 @@ TEST_F(Login, Method2TanOfExactlyFittingLengthIsUsed)
 TEST_F(Login, Method2RefusesTanThatIsEmptyOrTooLong)
 {
     const std::string answers[] = {
-        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n",   // empty body
-        "HTTP/1.1 200 OK\n\n" + std::string(1018, '7'),          // one character too many
+        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n", // empty body
+        "HTTP/1.1 200 OK\n\n" + std::string(1018, '7'),        // one character too many
         "HTTP/1.1 200 OK\n\n" + std::string(3000, '7'),
     };
     startDevice(2);
@@ -224,7 +223,7 @@ TEST_F(Login, Method2RefusesTanThatIsEmptyOrTooLong)
 
 TEST_F(Login, WrongPasswordIsRejected)
 {
-    for (const char* method : {"1", "2"}) {
+    for (const char* method : { "1", "2" }) {
         SCOPED_TRACE(method);
         startDevice(method[0] - '0');
         Settings settings;
@@ -244,12 +243,10 @@ TEST_F(Login, SuccessNeedsLoginOkInUpperCaseAnywhereInAnswer)
         const char* answer;
         int result;
     } cases[] = {
-        {"HTTP/1.1 200 OK\r\n\r\nLOGIN OK", 1},
-        {"HTTP/1.1 200 OK\r\n\r\nxxLOGIN OKxx", 1},
-        {"HTTP/1.1 200 LOGIN OK\r\n\r\n", 1},   // status line and headers count too
-        {"HTTP/1.1 200 OK\r\n\r\nlogin ok", 0},
-        {"HTTP/1.1 200 OK\r\n\r\nLOGIN  OK", 0},
-        {"HTTP/1.1 200 OK\r\n\r\nLOGIN FAILED", 0},
+        { "HTTP/1.1 200 OK\r\n\r\nLOGIN OK", 1 },     { "HTTP/1.1 200 OK\r\n\r\nxxLOGIN OKxx", 1 },
+        { "HTTP/1.1 200 LOGIN OK\r\n\r\n", 1 }, // status line and headers count too
+        { "HTTP/1.1 200 OK\r\n\r\nlogin ok", 0 },     { "HTTP/1.1 200 OK\r\n\r\nLOGIN  OK", 0 },
+        { "HTTP/1.1 200 OK\r\n\r\nLOGIN FAILED", 0 },
     };
     startDevice(1);
     writeSettings(Settings{});
@@ -263,7 +260,7 @@ TEST_F(Login, SuccessNeedsLoginOkInUpperCaseAnywhereInAnswer)
 TEST_F(Login, UnsupportedLoginVersionFailsWithoutTraffic)
 {
     startDevice(1);
-    for (const char* version : {"3", "0", "-1", "abc"}) {
+    for (const char* version : { "3", "0", "-1", "abc" }) {
         SCOPED_TRACE(version);
         Settings settings;
         settings.loginVersion = version;
@@ -292,8 +289,8 @@ TEST_F(Login, EmptyAndMissingPasswordsAreHashedAsText)
         const char* devicePassword;
         const char* hash;
     } cases[] = {
-        {true, "", "d41d8cd98f00b204e9800998ecf8427e"},
-        {false, "no entry", "70a25619d8ae505ea14646216595fbce"},
+        { true, "", "d41d8cd98f00b204e9800998ecf8427e" },
+        { false, "no entry", "70a25619d8ae505ea14646216595fbce" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.devicePassword);
@@ -315,7 +312,7 @@ TEST_F(Login, HostCarriesAddressAsTransportLeftIt)
 {
     // Method 2 formats the login request after the TAN exchange has moved the
     // prefix and port out of the address; method 1 formats it unchanged.
-    for (int method : {1, 2}) {
+    for (int method : { 1, 2 }) {
         SCOPED_TRACE(method);
         startDevice(method);
         Settings settings;
@@ -343,7 +340,7 @@ TEST_F(Login, HostCarriesAddressAsTransportLeftIt)
 // good for one login only and stays.
 TEST_F(Login, DebugLinesHoldNeitherClearPasswordNorReplayableHash)
 {
-    const std::string method1Hash = "e4431605259c2b06b2e5ea5b32e29876";   // md5("Geheim!42")
+    const std::string method1Hash = "e4431605259c2b06b2e5ea5b32e29876"; // md5("Geheim!42")
     const std::string package = "package bytes";
     char input[] = "di1";
     char output[] = "do1";
@@ -400,7 +397,7 @@ TEST_F(Login, DebugLinesHoldNeitherClearPasswordNorReplayableHash)
 
 TEST_F(Login, SilentDeviceFailsWithinAboutOneTimeout)
 {
-    for (int method : {1, 2}) {
+    for (int method : { 1, 2 }) {
         SCOPED_TRACE(method);
         startDevice(method);
         sim_setFault(server, "silent");
@@ -411,7 +408,7 @@ TEST_F(Login, SilentDeviceFailsWithinAboutOneTimeout)
         EXPECT_EQ(0, checkConnection());
         auto elapsed = std::chrono::steady_clock::now() - start;
         EXPECT_GE(elapsed, std::chrono::milliseconds(900));
-        EXPECT_LT(elapsed, std::chrono::milliseconds(2500));   // loaded machines
+        EXPECT_LT(elapsed, std::chrono::milliseconds(2500)); // loaded machines
         // Method 2 gives up after the TAN exchange.
         EXPECT_EQ(1u, sim_connectionCount(server));
         sim_stop(server);
@@ -419,4 +416,4 @@ TEST_F(Login, SilentDeviceFailsWithinAboutOneTimeout)
     }
 }
 
-}  // namespace
+} // namespace

@@ -51,20 +51,18 @@ struct KnownDigest {
 };
 
 const KnownDigest knownDigests[] = {
-    {"", "d41d8cd98f00b204e9800998ecf8427e"},
-    {"a", "0cc175b9c0f1b6a831c399e269772661"},
-    {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-    {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-    {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-    {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-     "d174ab98d277d9f5a5611c2c9f419d9f"},
-    {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-     "57edf4a22be3c955ac49da2e2107b67a"},
+    { "", "d41d8cd98f00b204e9800998ecf8427e" },
+    { "a", "0cc175b9c0f1b6a831c399e269772661" },
+    { "abc", "900150983cd24fb0d6963f7d28e17f72" },
+    { "message digest", "f96b697d7cb7938d525a2f31aaf161d0" },
+    { "abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b" },
+    { "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f" },
+    { "12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+      "57edf4a22be3c955ac49da2e2107b67a" },
     // Padding boundaries: 55 bytes fit padding and length in one block, 56 do not.
-    {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "ef1772b6dff9a122358552954ad0df65"},
-    {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "3b0c8ac703f828b04c6c197006d17218"},
-    {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
-     "014842d480b571495a4a0363793f7367"},
+    { "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "ef1772b6dff9a122358552954ad0df65" },
+    { "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "3b0c8ac703f828b04c6c197006d17218" },
+    { "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "014842d480b571495a4a0363793f7367" },
 };
 
 TEST(Md5HexString, GivesKnownLowerCaseDigests)
@@ -93,7 +91,7 @@ TEST(Md5HexString, HashesBytesAboveAscii)
     md5_hexString("\xe4\xf6\xfc\xff", out);
     md5_context context;
     md5_init(&context);
-    const unsigned char raw[] = {0xe4, 0xf6, 0xfc, 0xff};
+    const unsigned char raw[] = { 0xe4, 0xf6, 0xfc, 0xff };
     md5_update(&context, raw, 4);
     unsigned char digest[16];
     md5_final(&context, digest);
@@ -107,7 +105,7 @@ TEST(Md5Final, PadsToWholeBlocksAtTheBoundary)
     const struct {
         int length;
         uint32_t bitsAfterFinal;
-    } cases[] = {{0, 512}, {55, 512}, {56, 1024}, {63, 1024}, {64, 1024}, {119, 1024}, {120, 1536}};
+    } cases[] = { { 0, 512 }, { 55, 512 }, { 56, 1024 }, { 63, 1024 }, { 64, 1024 }, { 119, 1024 }, { 120, 1536 } };
     for (const auto& c : cases) {
         std::vector<unsigned char> message(c.length, 'a');
         md5_context context;
@@ -122,12 +120,11 @@ TEST(Md5Final, PadsToWholeBlocksAtTheBoundary)
 
 TEST(Md5Update, PiecesGiveTheOneShotDigest)
 {
-    for (size_t length : {0u, 1u, 63u, 64u, 65u, 127u, 128u, 1000u}) {
+    for (size_t length : { 0u, 1u, 63u, 64u, 65u, 127u, 128u, 1000u }) {
         auto message = sampleMessage(length);
         std::string oneShot = digestInPieces(message, length ? length : 1);
-        for (size_t piece : {1u, 63u, 64u, 65u})
-            EXPECT_EQ(oneShot, digestInPieces(message, piece))
-                << length << " bytes in pieces of " << piece;
+        for (size_t piece : { 1u, 63u, 64u, 65u })
+            EXPECT_EQ(oneShot, digestInPieces(message, piece)) << length << " bytes in pieces of " << piece;
     }
 }
 
@@ -158,10 +155,10 @@ TEST(Md5Update, ZeroOrNegativeLengthChangesNothing)
     auto message = sampleMessage(100);
     md5_context context;
     md5_init(&context);
-    md5_update(&context, message.data(), 70);   // leaves a partial block
+    md5_update(&context, message.data(), 70); // leaves a partial block
     md5_context before;
     memcpy(&before, &context, sizeof context);
-    for (int length : {0, -1, -64, -2147483647 - 1}) {
+    for (int length : { 0, -1, -64, -2147483647 - 1 }) {
         md5_update(&context, message.data() + 70, length);
         EXPECT_EQ(0, memcmp(&before, &context, sizeof context)) << "length " << length;
     }
@@ -171,7 +168,7 @@ TEST(Md5Update, CarriesBitCountIntoHighWord)
 {
     md5_context context;
     md5_init(&context);
-    context.count[0] = 0xfffffc00u;   // 1024 bits short of wrapping, block-aligned
+    context.count[0] = 0xfffffc00u; // 1024 bits short of wrapping, block-aligned
     auto message = sampleMessage(200);
     md5_update(&context, message.data(), 200);
     EXPECT_EQ(1u, context.count[1]);
@@ -191,4 +188,4 @@ TEST(Md5Init, SetsInitialWords)
     EXPECT_EQ(0x10325476u, context.state[3]);
 }
 
-}  // namespace
+} // namespace

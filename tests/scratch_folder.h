@@ -22,13 +22,16 @@ struct ScratchFolder : ::testing::Test {
         SetCurrentDirectoryA(startFolder);
         drv_removeFolder(folder);
     }
-    std::string path(const char *name) { return std::string(folder) + "\\" + name; }
-    void put(const char *name, const std::string &data)
+    std::string path(const char* name)
+    {
+        return std::string(folder) + "\\" + name;
+    }
+    void put(const char* name, const std::string& data)
     {
         ASSERT_TRUE(drv_writeFile(folder, name, data.data(), (DWORD)data.size())) << name;
     }
     // The file's text, "<missing>" if it cannot be read.
-    std::string contents(const char *name)
+    std::string contents(const char* name)
     {
         static char data[65536];
         return drv_readFile(folder, name, data, sizeof data) < 0 ? "<missing>" : data;

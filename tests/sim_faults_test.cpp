@@ -16,8 +16,14 @@ namespace {
 
 const std::string hash = sim_hash("secret");
 
-std::string loginRequest() { return sim_getRequest("admin", hash, "login", "login"); }
-std::string configurationRequest() { return sim_getRequest("admin", hash, "configuration", "devicebase"); }
+std::string loginRequest()
+{
+    return sim_getRequest("admin", hash, "login", "login");
+}
+std::string configurationRequest()
+{
+    return sim_getRequest("admin", hash, "configuration", "devicebase");
+}
 
 struct FaultCase {
     const char* fault;
@@ -26,70 +32,72 @@ struct FaultCase {
     std::function<void(const sim_reply&, const std::string& healthy)> check;
 };
 
-TEST(SimFaults, EachModeMisbehavesAsNamed) {
+TEST(SimFaults, EachModeMisbehavesAsNamed)
+{
     sim_server* server = sim_start(sim_options());
     ASSERT_NE(server, nullptr);
     int port = sim_port(server);
     const FaultCase cases[] = {
-        {"silent", loginRequest, 400,
-         [](const sim_reply& r, const std::string&) {
-             EXPECT_TRUE(r.connected);
-             EXPECT_TRUE(r.bytes.empty());
-             EXPECT_FALSE(r.closedByPeer);
-         }},
-        {"keep-open", loginRequest, 400,
-         [](const sim_reply& r, const std::string& healthy) {
-             EXPECT_EQ(r.bytes, healthy);
-             EXPECT_FALSE(r.closedByPeer);
-         }},
-        {"refuse", loginRequest, 2000,
-         [](const sim_reply& r, const std::string&) {
-             EXPECT_TRUE(r.connected);
-             EXPECT_TRUE(r.bytes.empty());
-             EXPECT_TRUE(r.closedByPeer);
-         }},
-        {"reset", configurationRequest, 2000,
-         [](const sim_reply& r, const std::string& healthy) {
-             EXPECT_TRUE(r.closedByPeer);
-             EXPECT_LT(r.bytes.size(), healthy.size());
+        { "silent", loginRequest, 400,
+          [](const sim_reply& r, const std::string&) {
+              EXPECT_TRUE(r.connected);
+              EXPECT_TRUE(r.bytes.empty());
+              EXPECT_FALSE(r.closedByPeer);
+          } },
+        { "keep-open", loginRequest, 400,
+          [](const sim_reply& r, const std::string& healthy) {
+              EXPECT_EQ(r.bytes, healthy);
+              EXPECT_FALSE(r.closedByPeer);
+          } },
+        { "refuse", loginRequest, 2000,
+          [](const sim_reply& r, const std::string&) {
+              EXPECT_TRUE(r.connected);
+              EXPECT_TRUE(r.bytes.empty());
+              EXPECT_TRUE(r.closedByPeer);
+          } },
+        { "reset", configurationRequest, 2000,
+          [](const sim_reply& r, const std::string& healthy) {
+              EXPECT_TRUE(r.closedByPeer);
+              EXPECT_LT(r.bytes.size(), healthy.size());
 #ifndef _WIN32
-             // Wine's recv reports a reset as an orderly end; Linux tells them apart.
-             EXPECT_TRUE(r.reset);
+              // Wine's recv reports a reset as an orderly end; Linux tells them apart.
+              EXPECT_TRUE(r.reset);
 #endif
-         }},
-        {"slow", configurationRequest, 3000,
-         [](const sim_reply& r, const std::string& healthy) {
-             EXPECT_EQ(r.bytes, healthy);
-             EXPECT_TRUE(r.closedByPeer);
-             EXPECT_GT(r.pieces, 5);
-         }},
-        {"huge", loginRequest, 2000,
-         [](const sim_reply& r, const std::string&) {
-             EXPECT_GT(r.bytes.size(), 4096u);
-             EXPECT_EQ(r.bytes.compare(0, 15, "HTTP/1.1 200 OK"), 0);
-             EXPECT_EQ(sim_body(r.bytes).compare(0, 9, "LOGIN OK\n"), 0);
-             EXPECT_NE(r.bytes.find("Content-Length: " + std::to_string(sim_body(r.bytes).size()) + "\r\n"),
-                       std::string::npos);
-             EXPECT_TRUE(r.closedByPeer);
-         }},
-        {"zero-byte", loginRequest, 2000,
-         [](const sim_reply& r, const std::string&) {
-             EXPECT_EQ(sim_body(r.bytes), std::string("LOGI\0N OK\n", 10));
-             EXPECT_TRUE(r.closedByPeer);
-         }},
-        {"no-blank-line", loginRequest, 2000,
-         [](const sim_reply& r, const std::string&) {
-             EXPECT_EQ(r.bytes,
-                       "HTTP/1.1 200 OK\r\nServer: ormi-sim\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
-                       "Connection: close\r\nLOGIN OK\n");
-         }},
-        {"crlf-json", configurationRequest, 2000,
-         [](const sim_reply& r, const std::string& healthy) {
-             std::string body = sim_body(r.bytes);
-             std::string expected;
-             for (char c : sim_body(healthy)) expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
-             EXPECT_EQ(body, expected);
-         }},
+          } },
+        { "slow", configurationRequest, 3000,
+          [](const sim_reply& r, const std::string& healthy) {
+              EXPECT_EQ(r.bytes, healthy);
+              EXPECT_TRUE(r.closedByPeer);
+              EXPECT_GT(r.pieces, 5);
+          } },
+        { "huge", loginRequest, 2000,
+          [](const sim_reply& r, const std::string&) {
+              EXPECT_GT(r.bytes.size(), 4096u);
+              EXPECT_EQ(r.bytes.compare(0, 15, "HTTP/1.1 200 OK"), 0);
+              EXPECT_EQ(sim_body(r.bytes).compare(0, 9, "LOGIN OK\n"), 0);
+              EXPECT_NE(r.bytes.find("Content-Length: " + std::to_string(sim_body(r.bytes).size()) + "\r\n"),
+                        std::string::npos);
+              EXPECT_TRUE(r.closedByPeer);
+          } },
+        { "zero-byte", loginRequest, 2000,
+          [](const sim_reply& r, const std::string&) {
+              EXPECT_EQ(sim_body(r.bytes), std::string("LOGI\0N OK\n", 10));
+              EXPECT_TRUE(r.closedByPeer);
+          } },
+        { "no-blank-line", loginRequest, 2000,
+          [](const sim_reply& r, const std::string&) {
+              EXPECT_EQ(r.bytes,
+                        "HTTP/1.1 200 OK\r\nServer: ormi-sim\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
+                        "Connection: close\r\nLOGIN OK\n");
+          } },
+        { "crlf-json", configurationRequest, 2000,
+          [](const sim_reply& r, const std::string& healthy) {
+              std::string body = sim_body(r.bytes);
+              std::string expected;
+              for (char c : sim_body(healthy))
+                  expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+              EXPECT_EQ(body, expected);
+          } },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -105,7 +113,8 @@ TEST(SimFaults, EachModeMisbehavesAsNamed) {
     sim_stop(server);
 }
 
-TEST(SimFaults, CrlfJsonLeavesPlainAnswersAlone) {
+TEST(SimFaults, CrlfJsonLeavesPlainAnswersAlone)
+{
     sim_options options;
     options.fault = "crlf-json";
     sim_server* server = sim_start(options);
@@ -113,7 +122,8 @@ TEST(SimFaults, CrlfJsonLeavesPlainAnswersAlone) {
     sim_stop(server);
 }
 
-TEST(SimFaults, FaultLimitedToSomeConnectionsIsHealthyBeforeAndAfterThem) {
+TEST(SimFaults, FaultLimitedToSomeConnectionsIsHealthyBeforeAndAfterThem)
+{
     sim_options options;
     options.fault = "refuse";
     options.faultSkip = 1;
@@ -130,8 +140,9 @@ TEST(SimFaults, FaultLimitedToSomeConnectionsIsHealthyBeforeAndAfterThem) {
     sim_stop(server);
 }
 
-TEST(SimFaults, StopReturnsPromptlyWhileClientsAreHeld) {
-    for (const char* fault : {"silent", "keep-open"}) {
+TEST(SimFaults, StopReturnsPromptlyWhileClientsAreHeld)
+{
+    for (const char* fault : { "silent", "keep-open" }) {
         sim_options options;
         options.fault = fault;
         sim_server* server = sim_start(options);
@@ -147,7 +158,8 @@ TEST(SimFaults, StopReturnsPromptlyWhileClientsAreHeld) {
     }
 }
 
-TEST(SimFaults, ConnectionFloodIsToldToComeBackLater) {
+TEST(SimFaults, ConnectionFloodIsToldToComeBackLater)
+{
     sim_options options;
     options.fault = "silent";
     sim_server* server = sim_start(options);
@@ -158,23 +170,27 @@ TEST(SimFaults, ConnectionFloodIsToldToComeBackLater) {
         ASSERT_NE(held.back(), simnet_invalid);
         simnet_sendAll(held.back(), request.data(), request.size());
     }
-    for (int i = 0; i < 200 && sim_requests(server).size() < 64; ++i) sim_sleepMs(10);
+    for (int i = 0; i < 200 && sim_requests(server).size() < 64; ++i)
+        sim_sleepMs(10);
     sim_reply reply = sim_exchange(sim_port(server), request);
     EXPECT_EQ(sim_statusLine(reply.bytes), "HTTP/1.1 503 Service Unavailable");
     EXPECT_TRUE(reply.closedByPeer);
-    for (simnet_handle s : held) simnet_close(s);
+    for (simnet_handle s : held)
+        simnet_close(s);
     // Served again once the held connections are gone.
     sim_setFault(server, "");
     bool served = false;
     for (int i = 0; i < 100 && !served; ++i) {
         served = sim_exchange(sim_port(server), request).bytes.find("LOGIN OK") != std::string::npos;
-        if (!served) sim_sleepMs(20);
+        if (!served)
+            sim_sleepMs(20);
     }
     EXPECT_TRUE(served);
     sim_stop(server);
 }
 
-TEST(SimFaults, OutputDelayAppliesToEveryAnswer) {
+TEST(SimFaults, OutputDelayAppliesToEveryAnswer)
+{
     sim_server* server = sim_start(sim_options());
     sim_setOutputDelay(server, 300);
     auto start = std::chrono::steady_clock::now();
@@ -186,12 +202,15 @@ TEST(SimFaults, OutputDelayAppliesToEveryAnswer) {
 #ifndef _WIN32
 // A process serving many devices may hold descriptors past FD_SETSIZE (1024),
 // which an fd_set cannot hold.
-TEST(SimNet, WaitsOnADescriptorPastTheSelectLimit) {
+TEST(SimNet, WaitsOnADescriptorPastTheSelectLimit)
+{
     rlimit limit;
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
-    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < 2048) GTEST_SKIP() << "the hard limit is below 2048 descriptors";
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < 2048)
+        GTEST_SKIP() << "the hard limit is below 2048 descriptors";
     rlimit raised = limit;
-    if (raised.rlim_cur == RLIM_INFINITY || raised.rlim_cur < 2048) raised.rlim_cur = 2048;
+    if (raised.rlim_cur == RLIM_INFINITY || raised.rlim_cur < 2048)
+        raised.rlim_cur = 2048;
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
     sim_server* server = sim_start(sim_options());
     ASSERT_NE(server, nullptr);
@@ -212,4 +231,4 @@ TEST(SimNet, WaitsOnADescriptorPastTheSelectLimit) {
 }
 #endif
 
-}  // namespace
+} // namespace

@@ -11,32 +11,40 @@ namespace {
 struct Device : sim_testDevice {
     using sim_testDevice::sim_testDevice;
     std::string get(const std::string& hash, const std::string& type, const std::string& module,
-                    const std::string& user = "admin") {
+                    const std::string& user = "admin")
+    {
         return send(sim_getRequest(user, hash, type, module));
     }
-    std::string tan() { return sim_body(get(sim_hash("secret"), "single_id", "login")); }
+    std::string tan()
+    {
+        return sim_body(get(sim_hash("secret"), "single_id", "login"));
+    }
 };
 
-sim_options method(int loginMethod) {
+sim_options method(int loginMethod)
+{
     sim_options options;
     options.loginMethod = loginMethod;
     return options;
 }
 
-const char loginOk[] =
-    "HTTP/1.1 200 OK\r\nServer: ormi-sim\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
-    "Connection: close\r\n\r\nLOGIN OK\n";
+const char loginOk[] = "HTTP/1.1 200 OK\r\nServer: ormi-sim\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
+                       "Connection: close\r\n\r\nLOGIN OK\n";
 
-TEST(SimLogin, MethodOneAcceptsOnlyTheLowerCaseHashOfThePassword) {
+TEST(SimLogin, MethodOneAcceptsOnlyTheLowerCaseHashOfThePassword)
+{
     Device device(method(1));
     ASSERT_NE(device.server, nullptr);
     EXPECT_EQ(device.get("5ebe2294ecd0e0f08eab7690d2a6ee69", "login", "login"), loginOk);
-    struct { const char* what; std::string user, hash; } refused[] = {
-        {"wrong password", "admin", sim_hash("Secret")},
-        {"upper-case hex", "admin", "5EBE2294ECD0E0F08EAB7690D2A6EE69"},
-        {"password in clear", "admin", "secret"},
-        {"empty hash", "admin", ""},
-        {"wrong user", "root", sim_hash("secret")},
+    struct {
+        const char* what;
+        std::string user, hash;
+    } refused[] = {
+        { "wrong password", "admin", sim_hash("Secret") },
+        { "upper-case hex", "admin", "5EBE2294ECD0E0F08EAB7690D2A6EE69" },
+        { "password in clear", "admin", "secret" },
+        { "empty hash", "admin", "" },
+        { "wrong user", "root", sim_hash("secret") },
     };
     for (const auto& c : refused) {
         std::string answer = device.get(c.hash, "login", "login", c.user);
@@ -45,18 +53,21 @@ TEST(SimLogin, MethodOneAcceptsOnlyTheLowerCaseHashOfThePassword) {
     }
 }
 
-TEST(SimLogin, MethodOneHandsOutNoTan) {
+TEST(SimLogin, MethodOneHandsOutNoTan)
+{
     Device device(method(1));
     std::string answer = device.get(sim_hash("secret"), "single_id", "login");
     EXPECT_EQ(sim_statusLine(answer), "HTTP/1.1 400 Bad Request");
     EXPECT_EQ(answer.find("OK"), std::string::npos);
 }
 
-TEST(SimLogin, MethodTwoTanIsDigitsAndSaltsTheHashOnce) {
+TEST(SimLogin, MethodTwoTanIsDigitsAndSaltsTheHashOnce)
+{
     Device device(method(2));
     std::string tan = device.tan();
     ASSERT_FALSE(tan.empty());
-    for (char c : tan) EXPECT_TRUE(std::isdigit((unsigned char)c)) << tan;
+    for (char c : tan)
+        EXPECT_TRUE(std::isdigit((unsigned char)c)) << tan;
     EXPECT_EQ(sim_lastTan(device.server), tan);
     std::string hash = sim_hash("secret" + tan);
     EXPECT_EQ(device.get(hash, "login", "login"), loginOk);
@@ -65,7 +76,8 @@ TEST(SimLogin, MethodTwoTanIsDigitsAndSaltsTheHashOnce) {
     EXPECT_EQ(again.find("OK"), std::string::npos);
 }
 
-TEST(SimLogin, MethodTwoTanIsUsedUpByAnyRequestEvenAFailedOne) {
+TEST(SimLogin, MethodTwoTanIsUsedUpByAnyRequestEvenAFailedOne)
+{
     Device device(method(2));
     // Used by a parameter request: the login with the same TAN fails.
     std::string tan = device.tan();
@@ -80,14 +92,16 @@ TEST(SimLogin, MethodTwoTanIsUsedUpByAnyRequestEvenAFailedOne) {
     EXPECT_EQ(sim_statusLine(device.get(sim_hash("secret"), "login", "login")), "HTTP/1.1 403 Forbidden");
 }
 
-TEST(SimLogin, MethodTwoRefusesTheTanToAWrongPassword) {
+TEST(SimLogin, MethodTwoRefusesTheTanToAWrongPassword)
+{
     Device device(method(2));
     std::string answer = device.get(sim_hash("wrong"), "single_id", "login");
     EXPECT_EQ(sim_statusLine(answer), "HTTP/1.1 403 Forbidden");
     EXPECT_EQ(answer.find("OK"), std::string::npos);
 }
 
-TEST(SimLogin, TanLineFeedIsPartOfTheBodyAndOfTheHash) {
+TEST(SimLogin, TanLineFeedIsPartOfTheBodyAndOfTheHash)
+{
     sim_options options = method(2);
     options.tanLineFeed = true;
     Device device(options);
@@ -101,7 +115,8 @@ TEST(SimLogin, TanLineFeedIsPartOfTheBodyAndOfTheHash) {
     EXPECT_EQ(sim_statusLine(device.get(sim_hash("secret" + tan), "login", "login")), "HTTP/1.1 403 Forbidden");
 }
 
-TEST(SimLogin, CustomCredentialsAndInvalidMethod) {
+TEST(SimLogin, CustomCredentialsAndInvalidMethod)
+{
     sim_options options;
     options.user = "service";
     options.password = "p&ss=1";
@@ -113,4 +128,4 @@ TEST(SimLogin, CustomCredentialsAndInvalidMethod) {
     EXPECT_EQ(sim_start(bad), nullptr);
 }
 
-}  // namespace
+} // namespace

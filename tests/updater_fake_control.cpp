@@ -6,21 +6,29 @@
 extern "C" {
 
 #ifndef FAKE_CONTROL_WITHOUT_START
-__declspec(dllexport) int ORMI_CALL startDLL(void) { return 0; }
-#endif
-__declspec(dllexport) int ORMI_CALL checkConnection(void) { return 0; }
-__declspec(dllexport) int ORMI_CALL setValue(const char *, const char *, const char *,
-                                             const char *)
+__declspec(dllexport) int ORMI_CALL startDLL(void)
 {
     return 0;
 }
-__declspec(dllexport) const char *ORMI_CALL getValue(const char *, const char *, const char *)
+#endif
+__declspec(dllexport) int ORMI_CALL checkConnection(void)
+{
+    return 0;
+}
+__declspec(dllexport) int ORMI_CALL setValue(const char*, const char*, const char*, const char*)
+{
+    return 0;
+}
+__declspec(dllexport) const char* ORMI_CALL getValue(const char*, const char*, const char*)
 {
     return nullptr;
 }
-__declspec(dllexport) int ORMI_CALL sendUpdateFile(const char *, const char *, const char *, int)
+__declspec(dllexport) int ORMI_CALL sendUpdateFile(const char*, const char*, const char*, int)
 {
     return -1;
 }
-__declspec(dllexport) int ORMI_CALL sendUpdateFileResp(void) { return 0; }
+__declspec(dllexport) int ORMI_CALL sendUpdateFileResp(void)
+{
+    return 0;
+}
 }

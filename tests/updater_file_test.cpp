@@ -25,10 +25,10 @@ struct BoxWatcher {
     struct Box {
         std::string caption, text;
     };
-    std::vector<int> answers;  // one per box; IDOK once they run out
+    std::vector<int> answers; // one per box; IDOK once they run out
     std::vector<Box> seen;
     std::mutex lock;
-    std::atomic<bool> stop{false};
+    std::atomic<bool> stop{ false };
     std::thread thread;
 
     explicit BoxWatcher(std::vector<int> script = {}) : answers(std::move(script))
@@ -73,7 +73,10 @@ struct BoxWatcher {
 };
 
 struct FileHelpers : ScratchFolder {
-    void makeDir(const char *name) { ASSERT_TRUE(CreateDirectoryA(path(name).c_str(), NULL)); }
+    void makeDir(const char* name)
+    {
+        ASSERT_TRUE(CreateDirectoryA(path(name).c_str(), NULL));
+    }
     std::string currentFolder()
     {
         char current[MAX_PATH];
@@ -82,10 +85,10 @@ struct FileHelpers : ScratchFolder {
     }
 };
 
-std::vector<std::string> nameList(const char *list)
+std::vector<std::string> nameList(const char* list)
 {
     std::vector<std::string> names;
-    for (const char *p = list; *p; p += strlen(p) + 1)
+    for (const char* p = list; *p; p += strlen(p) + 1)
         names.push_back(p);
     return names;
 }
@@ -125,26 +128,25 @@ TEST_F(FileHelpers, FailedReadAndWriteShowTheirError)
 {
     put("data.bin", "0123456789");
     struct Case {
-        const char *what;
+        const char* what;
         DWORD access;
         bool write;
-        const char *text;
+        const char* text;
     } cases[] = {
-        {"write to a read-only handle", GENERIC_READ, true, "Funktion: writeFileX\nFehler- Nr.: 5"},
-        {"read from a write-only handle", GENERIC_WRITE, false, "Funktion: readFileX\nFehler- Nr.: 5"},
+        { "write to a read-only handle", GENERIC_READ, true, "Funktion: writeFileX\nFehler- Nr.: 5" },
+        { "read from a write-only handle", GENERIC_WRITE, false, "Funktion: readFileX\nFehler- Nr.: 5" },
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        HANDLE handle = CreateFileA(path("data.bin").c_str(), c.access,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+        HANDLE handle = CreateFileA(path("data.bin").c_str(), c.access, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                    OPEN_EXISTING, 0, NULL);
         ASSERT_NE(handle, INVALID_HANDLE_VALUE);
         int result;
         {
             BoxWatcher watcher;
             char buffer[16];
             DWORD countRead = 99;
-            result = c.write ? writeFileX(handle, "xyz", 3)
-                             : readFileX(handle, buffer, sizeof buffer, &countRead);
+            result = c.write ? writeFileX(handle, "xyz", 3) : readFileX(handle, buffer, sizeof buffer, &countRead);
             auto boxes = watcher.boxes();
             ASSERT_EQ(boxes.size(), 1u);
             EXPECT_EQ(boxes[0].caption, "ERROR");
@@ -162,9 +164,8 @@ TEST_F(FileHelpers, FailedReadAndWriteShowTheirError)
 TEST_F(FileHelpers, ShortWriteShowsTheCounts)
 {
     // A non-blocking pipe with a small buffer takes fewer bytes than asked.
-    const char *name = "\\\\.\\pipe\\ormi_file_short_write";
-    HANDLE server = CreateNamedPipeA(name, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_NOWAIT, 1,
-                                     64, 64, 0, NULL);
+    const char* name = "\\\\.\\pipe\\ormi_file_short_write";
+    HANDLE server = CreateNamedPipeA(name, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_NOWAIT, 1, 64, 64, 0, NULL);
     ASSERT_NE(server, INVALID_HANDLE_VALUE);
     HANDLE client = CreateFileA(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(client, INVALID_HANDLE_VALUE);
@@ -182,23 +183,32 @@ TEST_F(FileHelpers, ShortWriteShowsTheCounts)
     EXPECT_EQ(boxes[0].caption, "ERROR");
     // The count written depends on the pipe; the wording and the asked count do not.
     EXPECT_EQ(boxes[0].text.rfind("Funktion: writeFileX\nNur ", 0), 0u) << boxes[0].text;
-    EXPECT_NE(boxes[0].text.find(" Bytes von 100000 geschrieben!"), std::string::npos)
-        << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find(" Bytes von 100000 geschrieben!"), std::string::npos) << boxes[0].text;
 }
 
 TEST_F(FileHelpers, WholeFileReadsOnlyWhenItFits)
 {
-    put("ten.bin", std::string("0123456\0" "89", 10));
+    put("ten.bin", std::string("0123456\0"
+                               "89",
+                               10));
     struct Case {
         DWORD bufferSize;
         int result;
         std::string buffer;
     } cases[] = {
-        {10, 1, std::string("0123456\0" "89", 10) + "--"},
-        {64, 1, std::string("0123456\0" "89", 10) + "--"},
-        {9, 0, std::string(12, '-')},
+        { 10, 1,
+          std::string("0123456\0"
+                      "89",
+                      10) +
+              "--" },
+        { 64, 1,
+          std::string("0123456\0"
+                      "89",
+                      10) +
+              "--" },
+        { 9, 0, std::string(12, '-') },
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.bufferSize);
         char buffer[64];
         memset(buffer, '-', sizeof buffer);
@@ -219,8 +229,7 @@ TEST_F(FileHelpers, WholeFileReadsOnlyWhenItFits)
 
 TEST_F(FileHelpers, WindowTextGoesToAndFromFiles)
 {
-    HWND edit = CreateWindowExA(0, "EDIT", "", ES_MULTILINE, 0, 0, 100, 100, NULL, NULL,
-                                GetModuleHandleA(NULL), NULL);
+    HWND edit = CreateWindowExA(0, "EDIT", "", ES_MULTILINE, 0, 0, 100, 100, NULL, NULL, GetModuleHandleA(NULL), NULL);
     ASSERT_NE(edit, (HWND)NULL);
     EXPECT_EQ(saveWindowToFile(edit, path("empty.txt").c_str()), 1);
     EXPECT_EQ(contents("empty.txt"), "");
@@ -242,8 +251,7 @@ TEST_F(FileHelpers, WindowTextGoesToAndFromFiles)
 
 TEST_F(FileHelpers, AudioListTakesLowerCaseAudioNamesOnly)
 {
-    for (const char *name : {"a.wav", "B.WAV", "notes.mp3.txt", "song.mp3", "track.cda",
-                             "readme.txt", "x.wave"})
+    for (const char* name : { "a.wav", "B.WAV", "notes.mp3.txt", "song.mp3", "track.cda", "readme.txt", "x.wave" })
         put(name, "x");
     makeDir("dir.mp3");
     char list[256];
@@ -251,7 +259,7 @@ TEST_F(FileHelpers, AudioListTakesLowerCaseAudioNamesOnly)
     ASSERT_EQ(listAudioFiles(folder, list, sizeof list), 1);
     auto names = nameList(list);
     std::set<std::string> got(names.begin(), names.end());
-    EXPECT_EQ(got, (std::set<std::string>{"a.wav", "notes.mp3.txt", "song.mp3", "track.cda", "x.wave"}));
+    EXPECT_EQ(got, (std::set<std::string>{ "a.wav", "notes.mp3.txt", "song.mp3", "track.cda", "x.wave" }));
     EXPECT_EQ(names.size(), got.size());
     EXPECT_EQ(currentFolder(), folder);
 
@@ -259,7 +267,7 @@ TEST_F(FileHelpers, AudioListTakesLowerCaseAudioNamesOnly)
     memset(list, '#', sizeof list);
     ASSERT_EQ(listAudioFiles(folder, list, 14), 0);
     size_t used = 0;
-    for (const std::string &n : nameList(list))
+    for (const std::string& n : nameList(list))
         used += n.size() + 1;
     EXPECT_LE(used + 1, 14u);
     EXPECT_EQ(list[used], '\0');
@@ -279,7 +287,7 @@ TEST_F(FileHelpers, AudioListOfEmptyOrMissingFolder)
     EXPECT_EQ(showDirectoryFiles(path("missing").c_str()), 0);
     auto boxes = watcher.boxes();
     ASSERT_EQ(boxes.size(), 2u);
-    for (const auto &b : boxes) {
+    for (const auto& b : boxes) {
         EXPECT_EQ(b.caption, "Fehlermeldung");
         EXPECT_EQ(b.text, "Verzeichniss ungültig");
     }
@@ -291,17 +299,16 @@ TEST_F(FileHelpers, DirectoryWalkShowsEveryEntryUntilNo)
     put("b.txt", "x");
     makeDir("sub");
     {
-        BoxWatcher watcher({IDYES, IDYES, IDYES});
+        BoxWatcher watcher({ IDYES, IDYES, IDYES });
         EXPECT_EQ(showDirectoryFiles(folder), 1);
         std::set<std::string> texts;
-        for (const auto &b : watcher.boxes()) {
+        for (const auto& b : watcher.boxes()) {
             EXPECT_EQ(b.caption, "Datei:");
             texts.insert(b.text);
         }
-        EXPECT_EQ(texts, (std::set<std::string>{"a.txt\n\n\tWeiter?", "b.txt\n\n\tWeiter?",
-                                                "sub\n\n\tWeiter?"}));
+        EXPECT_EQ(texts, (std::set<std::string>{ "a.txt\n\n\tWeiter?", "b.txt\n\n\tWeiter?", "sub\n\n\tWeiter?" }));
     }
-    BoxWatcher watcher({IDNO});
+    BoxWatcher watcher({ IDNO });
     EXPECT_EQ(showDirectoryFiles(folder), 1);
     EXPECT_EQ(watcher.boxes().size(), 1u);
 }
@@ -329,16 +336,14 @@ TEST_F(FileHelpers, SearchPathWithFullAndShortenedExtension)
     put("plain", "x");
     ASSERT_TRUE(SetCurrentDirectoryA(folder));
     struct Case {
-        const char *name;
+        const char* name;
         int full, shortened;
     } cases[] = {
-        {"data.txt", 1, 1},
-        {"data.txtx", 0, 1},
-        {"data.tx", 0, 0},
-        {"plain", 1, 0},  // no extension: no search at all
-        {"missing.txt", 0, 0},
+        { "data.txt", 1, 1 },    { "data.txtx", 0, 1 },
+        { "data.tx", 0, 0 },     { "plain", 1, 0 }, // no extension: no search at all
+        { "missing.txt", 0, 0 },
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(fileOnSearchPath(c.name), c.full);
         EXPECT_EQ(fileOnSearchPathShortExt(c.name), c.shortened);
@@ -348,15 +353,15 @@ TEST_F(FileHelpers, SearchPathWithFullAndShortenedExtension)
 TEST(FileChecks, ExtensionIsNormalisedInPlace)
 {
     struct Case {
-        const char *in;
+        const char* in;
         int result;
-        const char *out;
+        const char* out;
     } cases[] = {
-        {".txt", 1, "txt"}, {"txt", 1, "txt"},   {".jpeg", 1, "jpe"}, {"bz2", 1, "bz2"},
-        {"Ä1b", 1, "Ä1b"},  {".t-t", 0, "t-t"},  {"a b", 0, "a b"},   {".tx", 0, "tx"},
-        {"", 0, ""},        {".", 0, ""},        {"ab", 0, "ab"},
+        { ".txt", 1, "txt" }, { "txt", 1, "txt" },  { ".jpeg", 1, "jpe" }, { "bz2", 1, "bz2" },
+        { "Ä1b", 1, "Ä1b" },  { ".t-t", 0, "t-t" }, { "a b", 0, "a b" },   { ".tx", 0, "tx" },
+        { "", 0, "" },        { ".", 0, "" },       { "ab", 0, "ab" },
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         char ext[8];
         strcpy(ext, c.in);
         EXPECT_EQ(checkExtension(ext), c.result) << c.in;
@@ -370,11 +375,13 @@ TEST(FileChecks, ContainsTextIsCaseSensitive)
         const char *text, *part;
         int result;
     } cases[] = {
-        {"fw_ormim_2.1.0m.bz2", "_ormim_", 1}, {"fw_ormim_2.1.0m.bz2", "_ormi_", 0},
-        {"fw_ORMI_2.bz2", "_ormi_", 0},        {"abc", "", 1},
-        {"", "a", 0},
+        { "fw_ormim_2.1.0m.bz2", "_ormim_", 1 },
+        { "fw_ormim_2.1.0m.bz2", "_ormi_", 0 },
+        { "fw_ORMI_2.bz2", "_ormi_", 0 },
+        { "abc", "", 1 },
+        { "", "a", 0 },
     };
-    for (const Case &c : cases)
+    for (const Case& c : cases)
         EXPECT_EQ(containsText(c.text, c.part), c.result) << c.text << " / " << c.part;
 }
 
@@ -387,7 +394,7 @@ TEST(FileDialog, InitFillsTheFirstFormOfTheRecord)
 #ifndef _WIN64
     EXPECT_EQ(fileDialog.lStructSize, 76u);
 #endif
-    EXPECT_EQ(fileDialog.lStructSize, offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(void *));
+    EXPECT_EQ(fileDialog.lStructSize, offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(void*));
     EXPECT_EQ(fileDialog.hwndOwner, owner);
     EXPECT_EQ(fileDialog.lpstrFilter, filter);
     EXPECT_EQ(fileDialog.nMaxFile, 260u);
@@ -395,10 +402,10 @@ TEST(FileDialog, InitFillsTheFirstFormOfTheRecord)
     EXPECT_EQ(fileDialog.Flags, 0u);
     EXPECT_EQ(fileDialog.nFilterIndex, 0u);
     EXPECT_EQ(fileDialog.hInstance, (HINSTANCE)NULL);
-    EXPECT_EQ(fileDialog.lpstrInitialDir, (const char *)NULL);
-    EXPECT_EQ(fileDialog.lpstrTitle, (const char *)NULL);
-    EXPECT_EQ(fileDialog.lpstrDefExt, (const char *)NULL);
-    EXPECT_EQ(fileDialog.lpstrCustomFilter, (char *)NULL);
+    EXPECT_EQ(fileDialog.lpstrInitialDir, (const char*)NULL);
+    EXPECT_EQ(fileDialog.lpstrTitle, (const char*)NULL);
+    EXPECT_EQ(fileDialog.lpstrDefExt, (const char*)NULL);
+    EXPECT_EQ(fileDialog.lpstrCustomFilter, (char*)NULL);
 }
 
 TEST(FileDialog, CancelledDialogsKeepTheirFlagsAndPaths)
@@ -407,20 +414,20 @@ TEST(FileDialog, CancelledDialogsKeepTheirFlagsAndPaths)
     char path[FILE_PATH_SIZE] = "proposed.bz2";
     char name[FILE_PATH_SIZE] = "earlier.bz2";
     {
-        BoxWatcher watcher({IDCANCEL});
+        BoxWatcher watcher({ IDCANCEL });
         initFileDialog(NULL, filter);
         EXPECT_EQ(openFileDialog(NULL, path, name), 0);
         EXPECT_EQ(watcher.boxes().size(), 1u);
     }
     EXPECT_EQ(fileDialog.Flags, 0x2004u);
-    EXPECT_STREQ(path, "");  // the open dialog proposes no name
+    EXPECT_STREQ(path, ""); // the open dialog proposes no name
     EXPECT_STREQ(name, "earlier.bz2");
     EXPECT_EQ(fileDialog.lpstrFile, path);
     EXPECT_EQ(fileDialog.lpstrFileTitle, name);
 
     strcpy(path, "proposed.bz2");
     {
-        BoxWatcher watcher({IDCANCEL});
+        BoxWatcher watcher({ IDCANCEL });
         initFileDialog(NULL, filter);
         EXPECT_EQ(saveFileDialog(NULL, path, name), 0);
         EXPECT_EQ(watcher.boxes().size(), 1u);
@@ -430,4 +437,4 @@ TEST(FileDialog, CancelledDialogsKeepTheirFlagsAndPaths)
     EXPECT_STREQ(path, "proposed.bz2");
 }
 
-}  // namespace
+} // namespace

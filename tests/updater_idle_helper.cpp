@@ -4,7 +4,7 @@
 
 #include <stdlib.h>
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     int seconds = argc > 1 ? atoi(argv[1]) : 30;
     Sleep((DWORD)(seconds > 0 ? seconds : 30) * 1000);

@@ -8,14 +8,14 @@ namespace {
 TEST_F(UpdaterWindow, ClosingEmptiesOnlyThePassword)
 {
     struct Case {
-        const char *how;
+        const char* how;
         UINT message;
         WPARAM wParam;
     } cases[] = {
-        {"menu Beenden", WM_COMMAND, 1050},
-        {"close box", WM_SYSCOMMAND, SC_CLOSE},
+        { "menu Beenden", WM_COMMAND, 1050 },
+        { "close box", WM_SYSCOMMAND, SC_CLOSE },
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.how);
         writeFile(settingsName, fullSettings);
         useLibrary("updater_fake_control.dll");
@@ -32,8 +32,7 @@ TEST_F(UpdaterWindow, ClosingEmptiesOnlyThePassword)
         PostMessageA(window, c.message, c.wParam, 0);
         EXPECT_EQ(exitCode(), 0u);
         EXPECT_EQ(setting("LOGIN", "password"), "");
-        EXPECT_NE(readFile(settingsName).find("\npassword=\r\n"), std::string::npos)
-            << readFile(settingsName);
+        EXPECT_NE(readFile(settingsName).find("\npassword=\r\n"), std::string::npos) << readFile(settingsName);
         EXPECT_EQ(setting("LOGIN", "username"), "service");
         EXPECT_EQ(setting("IP", "ip_address"), "10.0.0.9");
         // Keys the program never touches are kept.
@@ -76,8 +75,7 @@ TEST_F(UpdaterWindow, FolderTooLongForSettingsWritesNothing)
     HANDLE search = FindFirstFileA((deep + "\\*").c_str(), &entry);
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
     do {
-        EXPECT_TRUE(!strcmp(entry.cFileName, ".") || !strcmp(entry.cFileName, ".."))
-            << "written: " << entry.cFileName;
+        EXPECT_TRUE(!strcmp(entry.cFileName, ".") || !strcmp(entry.cFileName, "..")) << "written: " << entry.cFileName;
     } while (FindNextFileA(search, &entry));
     FindClose(search);
     EXPECT_EQ(readFile(settingsName), "<missing>");
@@ -86,17 +84,17 @@ TEST_F(UpdaterWindow, FolderTooLongForSettingsWritesNothing)
 TEST_F(UpdaterWindow, AboutShowsLegalNotesOrTheirAbsence)
 {
     struct Case {
-        const char *notes;  // nullptr: no file
-        const char *shown;
+        const char* notes; // nullptr: no file
+        const char* shown;
     } cases[] = {
-        {"Haftungsausschluss: für Schäden wird nicht gehaftet.\r\nÄnderungen vorbehalten.",
-         "Haftungsausschluss: für Schäden wird nicht gehaftet.\r\nÄnderungen vorbehalten."},
-        {"", ""},
-        {nullptr, "\\Rechtliche Hinweise.txt - File not found!"},
+        { "Haftungsausschluss: für Schäden wird nicht gehaftet.\r\nÄnderungen vorbehalten.",
+          "Haftungsausschluss: für Schäden wird nicht gehaftet.\r\nÄnderungen vorbehalten." },
+        { "", "" },
+        { nullptr, "\\Rechtliche Hinweise.txt - File not found!" },
     };
     useLibrary("updater_fake_control.dll");
     start();
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.shown);
         std::string path = std::string(folder) + "\\Rechtliche Hinweise.txt";
         DeleteFileA(path.c_str());
@@ -139,4 +137,4 @@ TEST_F(UpdaterWindow, HelpWithoutDocumentReportsAndGoesOn)
     EXPECT_EQ(exitCode(), 0u);
 }
 
-}  // namespace
+} // namespace

@@ -15,8 +15,8 @@ struct Control {
     DWORD style = 0;
     int x = 0, y = 0, cx = 0, cy = 0;
     int id = 0;
-    std::string className;  // "button", "edit", "static" or the class text
-    std::string text;       // "#<n>" for an ordinal
+    std::string className; // "button", "edit", "static" or the class text
+    std::string text;      // "#<n>" for an ordinal
 };
 
 struct Dialog {
@@ -28,7 +28,7 @@ struct Dialog {
 };
 
 // Texts in the template are UTF-16; they are compared as Windows-1252.
-std::string ansi(const WCHAR *text)
+std::string ansi(const WCHAR* text)
 {
     char out[512];
     int n = WideCharToMultiByte(1252, 0, text, -1, out, sizeof out, NULL, NULL);
@@ -36,7 +36,7 @@ std::string ansi(const WCHAR *text)
 }
 
 // Reads a text-or-ordinal field and moves behind it.
-std::string nameOrOrdinal(const WORD *&p)
+std::string nameOrOrdinal(const WORD*& p)
 {
     if (*p == 0) {
         ++p;
@@ -47,26 +47,26 @@ std::string nameOrOrdinal(const WORD *&p)
         p += 2;
         return "#" + std::to_string(ordinal);
     }
-    std::string text = ansi((const WCHAR *)p);
+    std::string text = ansi((const WCHAR*)p);
     while (*p++)
         ;
     return text;
 }
 
-bool parseDialog(HMODULE module, const char *name, Dialog *dialog)
+bool parseDialog(HMODULE module, const char* name, Dialog* dialog)
 {
     HRSRC found = FindResourceA(module, name, (LPCSTR)RT_DIALOG);
     if (found == NULL)
         return false;
-    const BYTE *data = (const BYTE *)LockResource(LoadResource(module, found));
-    const DLGTEMPLATE *header = (const DLGTEMPLATE *)data;
+    const BYTE* data = (const BYTE*)LockResource(LoadResource(module, found));
+    const DLGTEMPLATE* header = (const DLGTEMPLATE*)data;
     dialog->style = header->style;
     dialog->x = header->x;
     dialog->y = header->y;
     dialog->cx = header->cx;
     dialog->cy = header->cy;
     // DLGTEMPLATE is 18 bytes; the texts follow at once.
-    const WORD *p = (const WORD *)(data + 18);
+    const WORD* p = (const WORD*)(data + 18);
     dialog->menu = nameOrOrdinal(p);
     dialog->className = nameOrOrdinal(p);
     dialog->title = nameOrOrdinal(p);
@@ -75,8 +75,8 @@ bool parseDialog(HMODULE module, const char *name, Dialog *dialog)
         dialog->font = nameOrOrdinal(p);
     }
     for (int i = 0; i < header->cdit; ++i) {
-        p = (const WORD *)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3);
-        const DLGITEMTEMPLATE *item = (const DLGITEMTEMPLATE *)p;
+        p = (const WORD*)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3);
+        const DLGITEMTEMPLATE* item = (const DLGITEMTEMPLATE*)p;
         Control c;
         c.style = item->style;
         c.x = item->x;
@@ -84,7 +84,7 @@ bool parseDialog(HMODULE module, const char *name, Dialog *dialog)
         c.cx = item->cx;
         c.cy = item->cy;
         c.id = item->id;
-        p = (const WORD *)((const BYTE *)p + 18);
+        p = (const WORD*)((const BYTE*)p + 18);
         c.className = nameOrOrdinal(p);
         if (c.className == "#128")
             c.className = "button";
@@ -94,7 +94,7 @@ bool parseDialog(HMODULE module, const char *name, Dialog *dialog)
             c.className = "static";
         c.text = nameOrOrdinal(p);
         WORD extra = *p++;
-        p = (const WORD *)((const BYTE *)p + extra);
+        p = (const WORD*)((const BYTE*)p + extra);
         dialog->controls.push_back(c);
     }
     return true;
@@ -110,7 +110,10 @@ struct Templates : ::testing::Test {
         program = LoadLibraryExA(path.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(program, (HMODULE)NULL);
     }
-    void TearDown() override { FreeLibrary(program); }
+    void TearDown() override
+    {
+        FreeLibrary(program);
+    }
 };
 
 // Kinds of the main window's controls.
@@ -136,44 +139,44 @@ TEST_F(Templates, MainWindowCarriesEveryControlInTabOrder)
     struct Expected {
         int id;
         Kind kind;
-        const char *text;
+        const char* text;
         int x, y, cx, cy;
     } expected[] = {
-        {1019, Group, "1. Verbindung zum ORMI/ORMI-M prüfen", 15, 20, 351, 71},
-        {1001, Field, "", 120, 36, 90, 12},
-        {1020, Label, "IP-Adresse oder Name", 30, 36, 78, 12},
-        {1021, Label, "Nutzer", 30, 54, 78, 12},
-        {1002, Field, "", 120, 54, 90, 12},
-        {1022, Label, "Passwort", 30, 72, 60, 12},
-        {1003, Password, "", 120, 72, 90, 12},
-        {1023, Label, "Status:", 270, 60, 39, 9},
-        {1004, Shown, "", 270, 72, 84, 12},
-        {1005, Button, "Check", 270, 36, 60, 12},
-        {1024, Group, "2. Package laden", 12, 102, 354, 84},
-        {1025, Label, "Datei", 30, 138, 24, 8},
-        {1006, Field, "", 60, 138, 150, 12},
-        {1007, Button, "Datei ...", 216, 138, 36, 12},
-        {1008, Button, "Laden ...", 30, 162, 60, 12},
-        {1026, Label, "Status:", 270, 150, 36, 8},
-        {1009, Shown, "", 270, 162, 84, 12},
-        {1015, Progress, "", 102, 162, 102, 12},
-        {1027, Label, "Gerät", 30, 120, 30, 8},
-        {1011, Shown, "", 60, 120, 150, 12},
-        {1028, Group, "3. Package installieren", 12, 198, 354, 54},
-        {1030, Group, "4. Gerät neu starten (reboot)", 12, 264, 354, 54},
-        {1012, Button, "Installation starten", 30, 216, 72, 12},
-        {1029, Label, "Status:", 216, 216, 30, 8},
-        {1013, Shown, "", 216, 228, 138, 12},
-        {1014, Progress, "", 114, 216, 90, 12},
-        {1016, Button, "Reboot", 30, 282, 60, 12},
-        {1017, Progress, "", 102, 282, 102, 12},
-        {1031, Label, "Status:", 216, 282, 30, 8},
-        {1018, Shown, "", 216, 294, 138, 14},
+        { 1019, Group, "1. Verbindung zum ORMI/ORMI-M prüfen", 15, 20, 351, 71 },
+        { 1001, Field, "", 120, 36, 90, 12 },
+        { 1020, Label, "IP-Adresse oder Name", 30, 36, 78, 12 },
+        { 1021, Label, "Nutzer", 30, 54, 78, 12 },
+        { 1002, Field, "", 120, 54, 90, 12 },
+        { 1022, Label, "Passwort", 30, 72, 60, 12 },
+        { 1003, Password, "", 120, 72, 90, 12 },
+        { 1023, Label, "Status:", 270, 60, 39, 9 },
+        { 1004, Shown, "", 270, 72, 84, 12 },
+        { 1005, Button, "Check", 270, 36, 60, 12 },
+        { 1024, Group, "2. Package laden", 12, 102, 354, 84 },
+        { 1025, Label, "Datei", 30, 138, 24, 8 },
+        { 1006, Field, "", 60, 138, 150, 12 },
+        { 1007, Button, "Datei ...", 216, 138, 36, 12 },
+        { 1008, Button, "Laden ...", 30, 162, 60, 12 },
+        { 1026, Label, "Status:", 270, 150, 36, 8 },
+        { 1009, Shown, "", 270, 162, 84, 12 },
+        { 1015, Progress, "", 102, 162, 102, 12 },
+        { 1027, Label, "Gerät", 30, 120, 30, 8 },
+        { 1011, Shown, "", 60, 120, 150, 12 },
+        { 1028, Group, "3. Package installieren", 12, 198, 354, 54 },
+        { 1030, Group, "4. Gerät neu starten (reboot)", 12, 264, 354, 54 },
+        { 1012, Button, "Installation starten", 30, 216, 72, 12 },
+        { 1029, Label, "Status:", 216, 216, 30, 8 },
+        { 1013, Shown, "", 216, 228, 138, 12 },
+        { 1014, Progress, "", 114, 216, 90, 12 },
+        { 1016, Button, "Reboot", 30, 282, 60, 12 },
+        { 1017, Progress, "", 102, 282, 102, 12 },
+        { 1031, Label, "Status:", 216, 282, 30, 8 },
+        { 1018, Shown, "", 216, 294, 138, 14 },
     };
     ASSERT_EQ(d.controls.size(), sizeof expected / sizeof expected[0]);
     for (size_t i = 0; i < d.controls.size(); ++i) {
-        const Control &c = d.controls[i];
-        const Expected &e = expected[i];
+        const Control& c = d.controls[i];
+        const Expected& e = expected[i];
         SCOPED_TRACE("control " + std::to_string(e.id));
         EXPECT_EQ(c.id, e.id);
         EXPECT_EQ(c.text, e.text);
@@ -218,10 +221,10 @@ TEST_F(Templates, AboutBoxHasIconNotesAndOnlyOk)
     EXPECT_EQ(d.pointSize, 8);
     const DWORD frame = DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION;
     EXPECT_EQ(d.style & frame, frame);
-    EXPECT_EQ(d.style & WS_SYSMENU, 0u);  // no close box
+    EXPECT_EQ(d.style & WS_SYSMENU, 0u); // no close box
     ASSERT_EQ(d.controls.size(), 8u);
 
-    const Control &icon = d.controls[0];
+    const Control& icon = d.controls[0];
     EXPECT_EQ(icon.className, "static");
     EXPECT_EQ(icon.style & SS_TYPEMASK, (DWORD)SS_ICON);
     EXPECT_EQ(icon.text, "#11");
@@ -229,17 +232,14 @@ TEST_F(Templates, AboutBoxHasIconNotesAndOnlyOk)
     EXPECT_EQ(icon.y, 7);
 
     struct Line {
-        const char *text;
+        const char* text;
         int x, y, cx, cy;
     } lines[] = {
-        {"ORMI updater  v1.2", 50, 12, 80, 10},
-        {nullptr, 7, 30, 166, 8},
-        {nullptr, 7, 40, 166, 8},
-        {"____________________", 7, 50, 166, 8},
-        {nullptr, 7, 60, 166, 8},
+        { "ORMI updater  v1.2", 50, 12, 80, 10 },  { nullptr, 7, 30, 166, 8 }, { nullptr, 7, 40, 166, 8 },
+        { "____________________", 7, 50, 166, 8 }, { nullptr, 7, 60, 166, 8 },
     };
     for (int i = 0; i < 5; ++i) {
-        const Control &c = d.controls[1 + i];
+        const Control& c = d.controls[1 + i];
         SCOPED_TRACE("line " + std::to_string(i));
         EXPECT_EQ(c.className, "static");
         EXPECT_EQ(c.style & SS_TYPEMASK, (DWORD)SS_CENTER);
@@ -254,7 +254,7 @@ TEST_F(Templates, AboutBoxHasIconNotesAndOnlyOk)
     }
     EXPECT_TRUE(d.controls[1].style & WS_BORDER);
 
-    const Control &notes = d.controls[6];
+    const Control& notes = d.controls[6];
     EXPECT_EQ(notes.id, 1600);
     EXPECT_EQ(notes.className, "edit");
     const DWORD notesStyle = ES_MULTILINE | ES_READONLY | WS_BORDER | WS_VSCROLL;
@@ -264,7 +264,7 @@ TEST_F(Templates, AboutBoxHasIconNotesAndOnlyOk)
     EXPECT_EQ(notes.cx, 140);
     EXPECT_EQ(notes.cy, 40);
 
-    const Control &ok = d.controls[7];
+    const Control& ok = d.controls[7];
     EXPECT_EQ(ok.id, IDOK);
     EXPECT_EQ(ok.text, "OK");
     EXPECT_EQ(ok.style & 0x0F, (DWORD)BS_DEFPUSHBUTTON);
@@ -279,19 +279,18 @@ TEST_F(Templates, IconManifestAndVersionArePresent)
     HRSRC icon = FindResourceA(program, MAKEINTRESOURCEA(11), (LPCSTR)RT_GROUP_ICON);
     ASSERT_NE(icon, (HRSRC)NULL);
     // One image of 32 by 32.
-    const BYTE *group = (const BYTE *)LockResource(LoadResource(program, icon));
-    EXPECT_EQ(*(const WORD *)(group + 4), 1);
+    const BYTE* group = (const BYTE*)LockResource(LoadResource(program, icon));
+    EXPECT_EQ(*(const WORD*)(group + 4), 1);
     EXPECT_EQ(group[6], 32);
     EXPECT_EQ(group[7], 32);
 
     HRSRC manifest = FindResourceA(program, MAKEINTRESOURCEA(1), (LPCSTR)RT_MANIFEST);
     ASSERT_NE(manifest, (HRSRC)NULL);
-    std::string text((const char *)LockResource(LoadResource(program, manifest)),
-                     SizeofResource(program, manifest));
+    std::string text((const char*)LockResource(LoadResource(program, manifest)), SizeofResource(program, manifest));
     EXPECT_NE(text.find("name=\"Microsoft.Windows.Common-Controls\""), std::string::npos);
     EXPECT_NE(text.find("version=\"6.0.0.0\""), std::string::npos);
 
     EXPECT_NE(FindResourceA(program, MAKEINTRESOURCEA(1), (LPCSTR)RT_VERSION), (HRSRC)NULL);
 }
 
-}  // namespace
+} // namespace

@@ -7,14 +7,12 @@
 #include <stdio.h>
 #include <string.h>
 
-static const char settings[] =
-    "[IP]\r\nip_address=192.168.1.20\r\nip_port=80\r\n"
-    "[LOGIN]\r\nusername=admin\r\nlogin_version=2\r\n[CONTROL]\r\ntimeout=2\r\n";
-static const char legalNotes[] =
-    "Rechtliche Hinweise: Die Nutzung geschieht auf eigene Gefahr. Für Schäden an "
-    "Geräten wird keine Haftung übernommen. Änderungen vorbehalten.";
+static const char settings[] = "[IP]\r\nip_address=192.168.1.20\r\nip_port=80\r\n"
+                               "[LOGIN]\r\nusername=admin\r\nlogin_version=2\r\n[CONTROL]\r\ntimeout=2\r\n";
+static const char legalNotes[] = "Rechtliche Hinweise: Die Nutzung geschieht auf eigene Gefahr. Für Schäden an "
+                                 "Geräten wird keine Haftung übernommen. Änderungen vorbehalten.";
 
-static bool waitForFile(const char *folder, const char *name, int timeoutMs)
+static bool waitForFile(const char* folder, const char* name, int timeoutMs)
 {
     char path[MAX_PATH];
     snprintf(path, sizeof path, "%s\\%s", folder, name);
@@ -27,10 +25,10 @@ static bool waitForFile(const char *folder, const char *name, int timeoutMs)
     return false;
 }
 
-static void signalStage(const char *folder, const char *name, HWND window)
+static void signalStage(const char* folder, const char* name, HWND window)
 {
     // Where the script clicks to drop down the two menus.
-    POINT origin = {0, 0};
+    POINT origin = { 0, 0 };
     ClientToScreen(window, &origin);
     int y = origin.y - GetSystemMetrics(SM_CYMENU) / 2;
     char text[64];
@@ -38,13 +36,13 @@ static void signalStage(const char *folder, const char *name, HWND window)
     drv_writeFile(folder, name, text, (DWORD)n);
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc < 2) {
         fprintf(stderr, "usage: updater_shots <output folder>\n");
         return 2;
     }
-    const char *out = argv[1];
+    const char* out = argv[1];
     char own[MAX_PATH], folder[MAX_PATH], source[MAX_PATH], program[MAX_PATH];
     if (!drv_ownFolder(own, sizeof own) || !drv_makeFolder(folder, sizeof folder))
         return 1;

@@ -30,11 +30,10 @@ struct Scratch : ScratchFolder {
 // Runs call on this thread while another answers every message box it shows;
 // gives the caption and text of the last box ("" when none came). The
 // platform may show a box of its own before ours.
-template <typename Call>
-std::string withBox(Call call, int *result)
+template <typename Call> std::string withBox(Call call, int* result)
 {
     std::string seen;
-    std::atomic<bool> done{false};
+    std::atomic<bool> done{ false };
     std::thread answer([&] {
         while (!done) {
             HWND box = drv_findMessageBox(GetCurrentProcessId(), NULL, 50);
@@ -65,20 +64,17 @@ TEST_F(Settings, ReadStringTellsMissingFromPresent)
         const char *section, *key;
         int size;
         int result;
-        const char *out;
+        const char* out;
     } cases[] = {
-        {"IP", "ip_address", 255, 1, "10.1.2.3"},
-        {"IP", "empty", 255, 1, ""},
-        {"IP", "missing", 255, 0, "no entry"},
-        {"NOSECTION", "ip_address", 255, 0, "no entry"},
-        {"IP", "literal", 255, 0, "no entry"},  // indistinguishable by design
-        {"LOGIN", "username", 5, 1, "sehr"},   // at most size - 1 characters
+        { "IP", "ip_address", 255, 1, "10.1.2.3" }, { "IP", "empty", 255, 1, "" },
+        { "IP", "missing", 255, 0, "no entry" },    { "NOSECTION", "ip_address", 255, 0, "no entry" },
+        { "IP", "literal", 255, 0, "no entry" }, // indistinguishable by design
+        { "LOGIN", "username", 5, 1, "sehr" },   // at most size - 1 characters
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         char out[300];
         memset(out, '#', sizeof out);
-        EXPECT_EQ(settings_readString(file.c_str(), c.section, c.key, out, c.size), c.result)
-            << c.key;
+        EXPECT_EQ(settings_readString(file.c_str(), c.section, c.key, out, c.size), c.result) << c.key;
         EXPECT_STREQ(out, c.out) << c.key;
     }
     char out[32];
@@ -92,8 +88,7 @@ TEST_F(Settings, WriteStringKeepsEmptiedKeys)
     std::string file = path("s.ini");
     EXPECT_EQ(settings_writeString(file.c_str(), "LOGIN", "password", ""), 1);
     EXPECT_EQ(settings_writeString(file.c_str(), "IP", "ip_address", "192.168.0.7"), 1);
-    EXPECT_EQ(contents("s.ini"),
-              "[LOGIN]\r\nusername=admin\r\npassword=\r\n[IP]\r\nip_address=192.168.0.7\r\n");
+    EXPECT_EQ(contents("s.ini"), "[LOGIN]\r\nusername=admin\r\npassword=\r\n[IP]\r\nip_address=192.168.0.7\r\n");
     EXPECT_EQ(settings_writeString(path("no\\such\\s.ini").c_str(), "IP", "a", "b"), 0);
 }
 
@@ -121,20 +116,19 @@ TEST_F(Settings, SectionsEntriesAndLists)
     EXPECT_EQ(count, 0);
 
     struct Split {
-        const char *entry;
+        const char* entry;
         int keySize, result;
         const char *key, *value;
     } splits[] = {
-        {"ip_port=8080", 32, 1, "ip_port", "8080"},
-        {"user=a=b", 32, 1, "user", "a=b"},  // at the first equals sign
-        {"=value", 32, 1, "", "value"},
-        {"novalue", 32, 0, "", ""},
-        {"ip_address=1", 3, 1, "ip", "1"},  // the key is cut to its buffer
+        { "ip_port=8080", 32, 1, "ip_port", "8080" },
+        { "user=a=b", 32, 1, "user", "a=b" }, // at the first equals sign
+        { "=value", 32, 1, "", "value" },
+        { "novalue", 32, 0, "", "" },
+        { "ip_address=1", 3, 1, "ip", "1" }, // the key is cut to its buffer
     };
-    for (const Split &s : splits) {
+    for (const Split& s : splits) {
         char key[32] = "", value[32] = "";
-        EXPECT_EQ(settings_splitEntry(s.entry, key, s.keySize, value, sizeof value), s.result)
-            << s.entry;
+        EXPECT_EQ(settings_splitEntry(s.entry, key, s.keySize, value, sizeof value), s.result) << s.entry;
         EXPECT_STREQ(key, s.key) << s.entry;
         EXPECT_STREQ(value, s.value) << s.entry;
     }
@@ -151,18 +145,18 @@ using Documents = Scratch;
 TEST_F(Documents, LegalNotesFromTheCurrentFolder)
 {
     struct Case {
-        const char *file;  // nullptr: no file
+        const char* file; // nullptr: no file
         int size;
         std::string shown;
     } cases[] = {
-        {"Hinweise für Nutzer\r\n§ 1 Gewähr", 2000, "Hinweise für Nutzer\r\n§ 1 Gewähr"},
-        {"", 2000, ""},
-        {"0123456789", 5, "0123"},  // cut to the buffer, still terminated
-        {nullptr, 2000, "\\Rechtliche Hinweise.txt - File not found!"},
-        {nullptr, 10, "\\Rechtlic"},
+        { "Hinweise für Nutzer\r\n§ 1 Gewähr", 2000, "Hinweise für Nutzer\r\n§ 1 Gewähr" },
+        { "", 2000, "" },
+        { "0123456789", 5, "0123" }, // cut to the buffer, still terminated
+        { nullptr, 2000, "\\Rechtliche Hinweise.txt - File not found!" },
+        { nullptr, 10, "\\Rechtlic" },
     };
     ASSERT_TRUE(SetCurrentDirectoryA(folder));
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         DeleteFileA(path("Rechtliche Hinweise.txt").c_str());
         if (c.file)
             put("Rechtliche Hinweise.txt", c.file);
@@ -192,16 +186,15 @@ TEST_F(Documents, ShellStartReportsMissingFile)
 {
     ASSERT_TRUE(SetCurrentDirectoryA(folder));
     struct Case {
-        const char *file;
-        const char *box;
+        const char* file;
+        const char* box;
     } cases[] = {
-        {"ORMI_updater_ger.pdf", "shellStartAppl|The specified file was not found."},
-        {"no_such_folder\\x.pdf", "shellStartAppl|The specified path was not found."},
+        { "ORMI_updater_ger.pdf", "shellStartAppl|The specified file was not found." },
+        { "no_such_folder\\x.pdf", "shellStartAppl|The specified path was not found." },
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         int result = -1;
-        std::string box = withBox([&] { return shellStartAppl(c.file, NULL, SW_SHOWNORMAL); },
-                                  &result);
+        std::string box = withBox([&] { return shellStartAppl(c.file, NULL, SW_SHOWNORMAL); }, &result);
         EXPECT_EQ(result, 0) << c.file;
         // Wine may map a missing folder to "file not found"; both name the cause.
         if (strchr(c.file, '\\'))
@@ -215,8 +208,7 @@ TEST_F(Documents, OldStartsReportTheirFailures)
 {
     ASSERT_TRUE(SetCurrentDirectoryA(folder));
     int result = -1;
-    std::string box = withBox([] { return startAppWithWinExec("no_such_program.exe", SW_SHOW); },
-                              &result);
+    std::string box = withBox([] { return startAppWithWinExec("no_such_program.exe", SW_SHOW); }, &result);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(box, "startAppWithWinExec|The specified file was not found.");
     box = withBox([] { return startAppWithLoadModule("no_such_program.exe", SW_SHOW); }, &result);
@@ -229,8 +221,7 @@ TEST_F(Documents, OldStartsReportTheirFailures)
     EXPECT_EQ(box, "shellStopApplication|Programm konnte nicht gestoppt werden!");
     // The shell shows its own error box first and may change the last error
     // with it, so only the result is certain here.
-    box = withBox([&] { return shellStartApplication(&record, "no_such.pdf", NULL, SW_SHOW); },
-                  &result);
+    box = withBox([&] { return shellStartApplication(&record, "no_such.pdf", NULL, SW_SHOW); }, &result);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(record.hProcess, (HANDLE)NULL);
     EXPECT_EQ(record.cbSize, sizeof(SHELLEXECUTEINFOA));
@@ -264,8 +255,8 @@ TEST_F(Documents, StartedProcessRunsUntilStopped)
     ASSERT_NE(record.hProcess, (HANDLE)NULL);
     EXPECT_EQ(shellApplicationRunning(&record), 1);
     HANDLE process2 = NULL;
-    DuplicateHandle(GetCurrentProcess(), record.hProcess, GetCurrentProcess(), &process2, 0,
-                    FALSE, DUPLICATE_SAME_ACCESS);
+    DuplicateHandle(GetCurrentProcess(), record.hProcess, GetCurrentProcess(), &process2, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
     EXPECT_EQ(shellStopApplication(&record), 1);
     EXPECT_EQ(WaitForSingleObject(process2, 5000), WAIT_OBJECT_0);
     DWORD code = 99;
@@ -293,24 +284,20 @@ TEST_F(Menu, MainMenuIsRenamedAndKeepsItsItems)
     HMENU menu = LoadMenuA(resources, "TESTBOX");
     ASSERT_NE(menu, (HMENU)NULL);
     struct Item {
-        int drop;  // -1: the menu bar
+        int drop; // -1: the menu bar
         UINT item, by;
         const char *before, *after;
     } items[] = {
-        {-1, 0, MF_BYPOSITION, "File", "Datei"},
-        {-1, 1, MF_BYPOSITION, "&?", "&?"},
-        {-1, 1050, MF_BYCOMMAND, "E&xit", "Beenden"},
-        {-1, 1500, MF_BYCOMMAND, "&Help", "Hilfe"},
-        {-1, 1510, MF_BYCOMMAND, "&About...", "Info..."},
-        {0, 0, MF_BYPOSITION, "E&xit", "Beenden"},
-        {1, 0, MF_BYPOSITION, "&Help", "Hilfe"},
-        {1, 1, MF_BYPOSITION, "&About...", "Info..."},
+        { -1, 0, MF_BYPOSITION, "File", "Datei" },          { -1, 1, MF_BYPOSITION, "&?", "&?" },
+        { -1, 1050, MF_BYCOMMAND, "E&xit", "Beenden" },     { -1, 1500, MF_BYCOMMAND, "&Help", "Hilfe" },
+        { -1, 1510, MF_BYCOMMAND, "&About...", "Info..." }, { 0, 0, MF_BYPOSITION, "E&xit", "Beenden" },
+        { 1, 0, MF_BYPOSITION, "&Help", "Hilfe" },          { 1, 1, MF_BYPOSITION, "&About...", "Info..." },
     };
     auto holder = [&](int drop) { return drop < 0 ? menu : GetSubMenu(menu, drop); };
-    for (const Item &i : items)
+    for (const Item& i : items)
         EXPECT_EQ(menuText(holder(i.drop), i.item, i.by), i.before) << i.item;
     renameMainMenu(menu);
-    for (const Item &i : items)
+    for (const Item& i : items)
         EXPECT_EQ(menuText(holder(i.drop), i.item, i.by), i.after) << i.item;
     EXPECT_EQ(GetMenuItemCount(menu), 2);
     EXPECT_EQ(GetMenuItemCount(GetSubMenu(menu, 0)), 1);
@@ -324,16 +311,19 @@ struct Controls : ::testing::Test {
     HWND parent = NULL;
     void SetUp() override
     {
-        parent = CreateWindowExA(0, "STATIC", "parent", WS_OVERLAPPEDWINDOW, 0, 0, 500, 300,
-                                 NULL, NULL, GetModuleHandleA(NULL), NULL);
+        parent = CreateWindowExA(0, "STATIC", "parent", WS_OVERLAPPEDWINDOW, 0, 0, 500, 300, NULL, NULL,
+                                 GetModuleHandleA(NULL), NULL);
         ASSERT_NE(parent, (HWND)NULL);
     }
-    void TearDown() override { DestroyWindow(parent); }
+    void TearDown() override
+    {
+        DestroyWindow(parent);
+    }
     static RECT placeIn(HWND child)
     {
         RECT r;
         GetWindowRect(child, &r);
-        MapWindowPoints(NULL, GetParent(child), (POINT *)&r, 2);
+        MapWindowPoints(NULL, GetParent(child), (POINT*)&r, 2);
         return r;
     }
 };
@@ -355,13 +345,12 @@ TEST_F(Controls, CreatedControlsHaveTheirPlaceAndSettings)
     HWND track = ctrl_createTrackbar(parent, instance, 701);
     ASSERT_NE(track, (HWND)NULL);
     LONG style = GetWindowLongA(track, GWL_STYLE);
-    EXPECT_EQ(style & (TBS_AUTOTICKS | TBS_BOTH | TBS_ENABLESELRANGE),
-              TBS_AUTOTICKS | TBS_BOTH | TBS_ENABLESELRANGE);
+    EXPECT_EQ(style & (TBS_AUTOTICKS | TBS_BOTH | TBS_ENABLESELRANGE), TBS_AUTOTICKS | TBS_BOTH | TBS_ENABLESELRANGE);
     EXPECT_EQ(ctrl_bindTrackbar(parent, 701), track);
     EXPECT_EQ(ctrl_trackbar, track);
 
-    HWND edit = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 10, 100, 80, 20, parent,
-                                (HMENU)702, instance, NULL);
+    HWND edit =
+        CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 10, 100, 80, 20, parent, (HMENU)702, instance, NULL);
     HWND updown = ctrl_createUpDown(parent, instance, 703, edit);
     ASSERT_NE(updown, (HWND)NULL);
     EXPECT_EQ(SendMessageA(updown, UDM_GETRANGE, 0, 0), MAKELONG(10, 0));
@@ -395,4 +384,4 @@ TEST_F(Controls, StatusBarSplitsIntoFifths)
         EXPECT_EQ(edges[i], client.right * (i + 1) / 5) << "part " << i;
 }
 
-}  // namespace
+} // namespace

@@ -9,7 +9,6 @@
 
 #include <string>
 
-
 const char updaterName[] = "ORMI_updater.exe";
 const char caption[] = "ORMI updater";
 const char settingsName[] = "ormi_control.ini";
@@ -31,22 +30,25 @@ struct UpdaterWindow : ::testing::Test {
         drv_end(&process);
         drv_removeFolder(folder);
     }
-    std::string artefact(const char *name) { return std::string(own) + "\\" + name; }
-    void useLibrary(const char *name)
+    std::string artefact(const char* name)
+    {
+        return std::string(own) + "\\" + name;
+    }
+    void useLibrary(const char* name)
     {
         ASSERT_TRUE(drv_copyInto(artefact(name).c_str(), folder, "ormi_control.dll")) << name;
     }
-    void writeFile(const char *name, const std::string &data)
+    void writeFile(const char* name, const std::string& data)
     {
         ASSERT_TRUE(drv_writeFile(folder, name, data.data(), (DWORD)data.size()));
     }
-    std::string readFile(const char *name)
+    std::string readFile(const char* name)
     {
         static char data[8192];
         return drv_readFile(folder, name, data, sizeof data) < 0 ? "<missing>" : data;
     }
     // Starts the program of the scratch folder, in that folder or in current.
-    void start(const char *current = nullptr)
+    void start(const char* current = nullptr)
     {
         std::string program = std::string(folder) + "\\" + updaterName;
         ASSERT_TRUE(drv_start(program.c_str(), current ? current : folder, &process));
@@ -62,7 +64,7 @@ struct UpdaterWindow : ::testing::Test {
         EXPECT_GE(drv_getItemText(parent, id, text, sizeof text), 0) << "control " << id;
         return text;
     }
-    std::string setting(const char *section, const char *key)
+    std::string setting(const char* section, const char* key)
     {
         char value[256];
         std::string path = std::string(folder) + "\\" + settingsName;
@@ -70,11 +72,10 @@ struct UpdaterWindow : ::testing::Test {
         return value;
     }
     // Answers the box with OK and gives its text, or "<no box>".
-    std::string confirmBox(const char *boxCaption)
+    std::string confirmBox(const char* boxCaption)
     {
         char text[DRV_TEXT_SIZE];
-        if (!drv_answerMessageBox(process.dwProcessId, boxCaption, IDOK, DRV_WAIT_MS, text,
-                                  sizeof text))
+        if (!drv_answerMessageBox(process.dwProcessId, boxCaption, IDOK, DRV_WAIT_MS, text, sizeof text))
             return "<no box>";
         return text;
     }
@@ -91,7 +92,6 @@ struct UpdaterWindow : ::testing::Test {
     }
 };
 
-const char fullSettings[] =
-    "[IP]\r\nip_address=192.168.17.4\r\nip_port=80\r\n"
-    "[LOGIN]\r\nusername=wartung\r\npassword=geheim\r\nlogin_version=2\r\n"
-    "[CONTROL]\r\ntimeout=3\r\n";
+const char fullSettings[] = "[IP]\r\nip_address=192.168.17.4\r\nip_port=80\r\n"
+                            "[LOGIN]\r\nusername=wartung\r\npassword=geheim\r\nlogin_version=2\r\n"
+                            "[CONTROL]\r\ntimeout=3\r\n";

@@ -10,11 +10,11 @@
 #include <stdio.h>
 #include <string.h>
 
-static const char *syncFolder;
+static const char* syncFolder;
 static PROCESS_INFORMATION process;
 static HWND window;
 
-static int fail(const char *what)
+static int fail(const char* what)
 {
     fprintf(stderr, "workflow_demo: %s\n", what);
     fflush(stderr);
@@ -22,13 +22,13 @@ static int fail(const char *what)
     return 1;
 }
 
-static int fileExists(const char *path)
+static int fileExists(const char* path)
 {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Lets the script photograph the screen as it stands now.
-static int screenshot(const char *name)
+static int screenshot(const char* name)
 {
     char readyName[MAX_PATH], ready[MAX_PATH], done[MAX_PATH];
     snprintf(readyName, sizeof readyName, "%s.ready", name);
@@ -51,7 +51,7 @@ static int screenshot(const char *name)
     return 0;
 }
 
-static int waitField(int id, const char *expected, int timeoutMs)
+static int waitField(int id, const char* expected, int timeoutMs)
 {
     char text[DRV_TEXT_SIZE];
     DWORD start = GetTickCount();
@@ -85,7 +85,7 @@ static HWND findFileDialog(void)
     return NULL;
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc != 5) {
         fprintf(stderr, "usage: workflow_demo <updater folder> <package file> <password> "
@@ -120,7 +120,7 @@ int main(int argc, char **argv)
     int nameControl = GetDlgItem(dialog, 0x480) != NULL ? 0x480 : 0x47c;
     char packageFolder[MAX_PATH];
     snprintf(packageFolder, sizeof packageFolder, "%s", package);
-    char *slash = strrchr(packageFolder, '\\');
+    char* slash = strrchr(packageFolder, '\\');
     if (slash == NULL)
         return fail("the package needs a full path");
     *slash = '\0';
@@ -137,8 +137,7 @@ int main(int argc, char **argv)
         return fail("the open-file dialog stayed open");
     drv_postCommand(window, 1008);
     // The simulated device delays its answer, so the loading state shows.
-    if (!waitField(1009, "wird geladen ...", DRV_WAIT_MS) ||
-        !screenshot("step2-loading"))
+    if (!waitField(1009, "wird geladen ...", DRV_WAIT_MS) || !screenshot("step2-loading"))
         return fail("the upload did not start");
     if (!waitField(1009, "OK", 3 * DRV_WAIT_MS) || !waitEnabled(1008, DRV_WAIT_MS))
         return fail("the upload did not end with OK");

@@ -29,7 +29,7 @@ struct UpdateWindow : ::testing::Test {
     char folder[MAX_PATH] = {};
     PROCESS_INFORMATION process = {};
     HWND window = NULL;
-    sim_server *device = nullptr;
+    sim_server* device = nullptr;
     sim_options options;
 
     void SetUp() override
@@ -40,8 +40,7 @@ struct UpdateWindow : ::testing::Test {
         ASSERT_TRUE(drv_ownFolder(own, sizeof own));
         ASSERT_TRUE(drv_makeFolder(folder, sizeof folder));
         ASSERT_TRUE(drv_copyInto(artefact(updaterName).c_str(), folder, updaterName));
-        ASSERT_TRUE(drv_copyInto(artefact("ormi_control.dll").c_str(), folder,
-                                 "ormi_control.dll"));
+        ASSERT_TRUE(drv_copyInto(artefact("ormi_control.dll").c_str(), folder, "ormi_control.dll"));
     }
     void TearDown() override
     {
@@ -56,8 +55,14 @@ struct UpdateWindow : ::testing::Test {
         device = nullptr;
         drv_removeFolder(folder);
     }
-    std::string artefact(const char *name) { return std::string(own) + "\\" + name; }
-    std::string path(const char *name) { return std::string(folder) + "\\" + name; }
+    std::string artefact(const char* name)
+    {
+        return std::string(own) + "\\" + name;
+    }
+    std::string path(const char* name)
+    {
+        return std::string(folder) + "\\" + name;
+    }
 
     void startDevice()
     {
@@ -99,22 +104,27 @@ struct UpdateWindow : ::testing::Test {
         char text[DRV_TEXT_SIZE] = "";
         DWORD_PTR length = 0;
         HWND item = GetDlgItem(window, id);
-        if (item == NULL || !SendMessageTimeoutA(item, WM_GETTEXT, sizeof text, (LPARAM)text,
-                                                 SMTO_ABORTIFHUNG, 8000, &length))
+        if (item == NULL ||
+            !SendMessageTimeoutA(item, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 8000, &length))
             return "<no answer>";
         return text;
     }
-    bool enabled(int id) { return IsWindowEnabled(GetDlgItem(window, id)) != FALSE; }
-    bool shown(int id) { return IsWindowVisible(GetDlgItem(window, id)) != FALSE; }
+    bool enabled(int id)
+    {
+        return IsWindowEnabled(GetDlgItem(window, id)) != FALSE;
+    }
+    bool shown(int id)
+    {
+        return IsWindowVisible(GetDlgItem(window, id)) != FALSE;
+    }
     int barPosition(int id)
     {
         DWORD_PTR position = 0;
-        SendMessageTimeoutA(GetDlgItem(window, id), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000,
-                            &position);
+        SendMessageTimeoutA(GetDlgItem(window, id), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
         return (int)position;
     }
     // Waits until the field shows the text; gives what it shows last.
-    std::string waitField(int id, const std::string &expected, int timeoutMs = DRV_WAIT_MS)
+    std::string waitField(int id, const std::string& expected, int timeoutMs = DRV_WAIT_MS)
     {
         DWORD start = GetTickCount();
         std::string text = field(id);
@@ -138,8 +148,7 @@ struct UpdateWindow : ::testing::Test {
     std::string confirmBox(int timeoutMs = DRV_WAIT_MS)
     {
         char text[DRV_TEXT_SIZE];
-        if (!drv_answerMessageBox(process.dwProcessId, caption, IDOK, timeoutMs, text,
-                                  sizeof text))
+        if (!drv_answerMessageBox(process.dwProcessId, caption, IDOK, timeoutMs, text, sizeof text))
             return "<no box>";
         return text;
     }
@@ -155,13 +164,13 @@ struct UpdateWindow : ::testing::Test {
         ASSERT_TRUE(waitEnabled(1005, true)) << "Check not enabled again";
     }
 
-    void writePackage(const char *name, const std::string &data)
+    void writePackage(const char* name, const std::string& data)
     {
         ASSERT_TRUE(drv_writeFile(folder, name, data.data(), (DWORD)data.size()));
     }
     // Picks the file through the open-file dialog the way an operator does:
     // the file name typed into the dialog, then Open; an empty name cancels.
-    void choosePackage(const std::string &file)
+    void choosePackage(const std::string& file)
     {
         ASSERT_TRUE(drv_postCommand(window, 1007));
         HWND dialog = NULL;
@@ -179,10 +188,10 @@ struct UpdateWindow : ::testing::Test {
         if (!file.empty()) {
             ASSERT_TRUE(drv_setItemText(dialog, nameControl, file.c_str()));
         }
-        ASSERT_TRUE(PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                                 (LPARAM)GetDlgItem(dialog, button)));
+        ASSERT_TRUE(
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(dialog, button)));
         ASSERT_TRUE(drv_waitGone(dialog, DRV_WAIT_MS)) << "open-file dialog stayed open";
     }
 };
 
-}  // namespace workflow_test
+} // namespace workflow_test

@@ -14,35 +14,34 @@ using namespace workflow_test;
 namespace {
 
 // The simulator's default configuration once the updater has repaired it.
-const char repairedConfiguration[] =
-    "{\n"
-    "\t\"device_name\":\"ORMI I/O station\",\n"
-    "\t\"device_type\":\"ORMI\",\n"
-    "\t\"package_version\":\"2.1.0\",\n"
-    "\t\"serial_number\":\"0412-3387\",\n"
-    "\t\"location\":\"Hall 3, Miller's line, rack \\\"B\\\"\",\n"
-    "\t\"install_component\":\"none\",\n"
-    "\t\"reboot\":false,\n"
-    "\t\"temperature_offset\":-2.5,\n"
-    "\t\"utc_offset_minutes\":-60,\n"
-    "\t\"network\":\n"
-    "\t{\n"
-    "\t\t\"dhcp\":false,\n"
-    "\t\t\"ip_address\":\"192.168.1.50\",\n"
-    "\t\t\"netmask\":\"255.255.255.0\"\n"
-    "\t},\n"
-    "\t\"channels\":\n"
-    "\t[\n"
-    "\t\t\"di1\",\n"
-    "\t\t\"di2\",\n"
-    "\t\t\"do1\",\n"
-    "\t\t\"do3\",\n"
-    "\t\t\"ai1\",\n"
-    "\t\t\"ao2\"\n"
-    "\t]\n"
-    "}";
+const char repairedConfiguration[] = "{\n"
+                                     "\t\"device_name\":\"ORMI I/O station\",\n"
+                                     "\t\"device_type\":\"ORMI\",\n"
+                                     "\t\"package_version\":\"2.1.0\",\n"
+                                     "\t\"serial_number\":\"0412-3387\",\n"
+                                     "\t\"location\":\"Hall 3, Miller's line, rack \\\"B\\\"\",\n"
+                                     "\t\"install_component\":\"none\",\n"
+                                     "\t\"reboot\":false,\n"
+                                     "\t\"temperature_offset\":-2.5,\n"
+                                     "\t\"utc_offset_minutes\":-60,\n"
+                                     "\t\"network\":\n"
+                                     "\t{\n"
+                                     "\t\t\"dhcp\":false,\n"
+                                     "\t\t\"ip_address\":\"192.168.1.50\",\n"
+                                     "\t\t\"netmask\":\"255.255.255.0\"\n"
+                                     "\t},\n"
+                                     "\t\"channels\":\n"
+                                     "\t[\n"
+                                     "\t\t\"di1\",\n"
+                                     "\t\t\"di2\",\n"
+                                     "\t\t\"do1\",\n"
+                                     "\t\t\"do3\",\n"
+                                     "\t\t\"ai1\",\n"
+                                     "\t\t\"ao2\"\n"
+                                     "\t]\n"
+                                     "}";
 
-std::string replaced(std::string text, const std::string &from, const std::string &to)
+std::string replaced(std::string text, const std::string& from, const std::string& to)
 {
     size_t at = text.find(from);
     if (at != std::string::npos)
@@ -51,12 +50,11 @@ std::string replaced(std::string text, const std::string &from, const std::strin
 }
 
 // The data field of the last configuration write that contains part.
-std::string writtenConfiguration(sim_server *device, const std::string &part)
+std::string writtenConfiguration(sim_server* device, const std::string& part)
 {
     std::string found;
-    for (const std::string &request : sim_requests(device)) {
-        if (request.find("POST /cgi-bin/setParamToServer.cgi") != 0 ||
-            request.find(part) == std::string::npos)
+    for (const std::string& request : sim_requests(device)) {
+        if (request.find("POST /cgi-bin/setParamToServer.cgi") != 0 || request.find(part) == std::string::npos)
             continue;
         size_t data = request.find("&data=");
         if (data != std::string::npos)
@@ -122,7 +120,7 @@ TEST_F(UpdateWindow, WholeUpdateWithLoginMethod2)
     md5_context context;
     unsigned char raw[16];
     md5_init(&context);
-    md5_update(&context, (const unsigned char *)data.data(), (int)data.size());
+    md5_update(&context, (const unsigned char*)data.data(), (int)data.size());
     md5_final(&context, raw);
     char hex[33];
     for (int i = 0; i < 16; ++i)
@@ -170,8 +168,7 @@ TEST_F(UpdateWindow, WholeUpdateWithLoginMethod2)
     EXPECT_TRUE(enabled(1012));
     EXPECT_FALSE(shown(1014));
     EXPECT_EQ(writtenConfiguration(device, "\"install_component\":\"package\""),
-              replaced(repairedConfiguration, "\"install_component\":\"none\"",
-                       "\"install_component\":\"package\""));
+              replaced(repairedConfiguration, "\"install_component\":\"none\"", "\"install_component\":\"package\""));
 
     // Step 4: the request carries "reboot" true; 80 ticks of one second.
     sim_clearRequests(device);
@@ -199,4 +196,4 @@ TEST_F(UpdateWindow, WholeUpdateWithLoginMethod2)
     EXPECT_EQ(sim_requests(device).size(), 2u) << "the device is asked nothing during the reboot";
 }
 
-}  // namespace
+} // namespace

@@ -15,9 +15,9 @@ using namespace workflow_test;
 
 namespace {
 
-bool hasLine(const std::vector<std::string> &lines, const std::string &line)
+bool hasLine(const std::vector<std::string>& lines, const std::string& line)
 {
-    for (const std::string &l : lines)
+    for (const std::string& l : lines)
         if (l == line)
             return true;
     return false;
@@ -26,10 +26,10 @@ bool hasLine(const std::vector<std::string> &lines, const std::string &line)
 const char configurationRequest[] = "type=configuration&module=devicebase";
 const char setRequest[] = "POST /cgi-bin/setParamToServer.cgi";
 
-int countRequests(sim_server *device, const std::string &part)
+int countRequests(sim_server* device, const std::string& part)
 {
     int count = 0;
-    for (const std::string &request : sim_requests(device))
+    for (const std::string& request : sim_requests(device))
         count += request.find(part) != std::string::npos;
     return count;
 }
@@ -48,14 +48,14 @@ std::string packageBytes(size_t size)
 TEST_F(UpdateWindow, CheckFailureShowsErrorAndStaysReady)
 {
     struct Case {
-        const char *name;
-        const char *password;
+        const char* name;
+        const char* password;
         bool deviceRuns;
     } cases[] = {
-        {"wrong password", "wrong", true},
-        {"no device listening", devicePassword, false},
+        { "wrong password", "wrong", true },
+        { "no device listening", devicePassword, false },
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_NO_FATAL_FAILURE(startAll());
         std::string stored = sim_configuration(device);
@@ -83,8 +83,7 @@ TEST_F(UpdateWindow, CheckWithoutPackageVersionRefusesForTheRestOfTheRun)
     std::string stored = sim_configuration(device);
     sim_setOverride(device, configurationRequest, "HTTP/1.1 200 OK\n\nno configuration\n");
     ASSERT_TRUE(drv_postCommand(window, 1005));
-    EXPECT_EQ(confirmBox(),
-              "Sorry. Mit der vorhandenen Firmware kann kein Package geladen werden.");
+    EXPECT_EQ(confirmBox(), "Sorry. Mit der vorhandenen Firmware kann kein Package geladen werden.");
     EXPECT_EQ(field(1004), "OK");
     EXPECT_EQ(field(1011), "");
     EXPECT_EQ(sim_configuration(device), stored);
@@ -102,8 +101,7 @@ TEST_F(UpdateWindow, ConfigurationThatWouldBeCutIsNotWrittenBack)
     ASSERT_NO_FATAL_FAILURE(startAll());
     std::string stored = sim_configuration(device);
     // Longer than the library's answer buffer: what arrives is cut.
-    std::string text = "{\n\"package_version\": \"2.1.0\",\n\"notes\": \"" +
-                       std::string(5000, 'n') + "\"\n}\n";
+    std::string text = "{\n\"package_version\": \"2.1.0\",\n\"notes\": \"" + std::string(5000, 'n') + "\"\n}\n";
     sim_setOverride(device, configurationRequest, "HTTP/1.1 200 OK\n\n" + text);
     ASSERT_NO_FATAL_FAILURE(check());
     EXPECT_EQ(field(1011), "ORMI, Version 2.1.0");
@@ -126,16 +124,12 @@ TEST_F(UpdateWindow, PackageThatDoesNotFitTheDeviceIsRefused)
     struct Case {
         const char *version, *file, *message;
     } cases[] = {
-        {"2.1.0", "ORMI_pkg_ormim_2.1.0.bz2",
-         "Das Gerät ist vom Typ ORMI. Das Package muss dazu passen."},
-        {"2.1.0m", "ORMI_pkg_ormi_2.1.0m.bz2",
-         "Das Gerät ist vom Typ ORMI-M. Das Package muss dazu passen."},
-        {"2.1.0-rc", "ORMI_pkg_ormi_2.1.0.bz2",
-         "Der ORMI/ORMI-M hat die Version -rc. Das Package muss dazu passen."},
-        {"2.1.0x", "ORMI_pkg_ormim_2.1.0.bz2",
-         "Der ORMI/ORMI-M hat die Version x. Das Package muss dazu passen."},
+        { "2.1.0", "ORMI_pkg_ormim_2.1.0.bz2", "Das Gerät ist vom Typ ORMI. Das Package muss dazu passen." },
+        { "2.1.0m", "ORMI_pkg_ormi_2.1.0m.bz2", "Das Gerät ist vom Typ ORMI-M. Das Package muss dazu passen." },
+        { "2.1.0-rc", "ORMI_pkg_ormi_2.1.0.bz2", "Der ORMI/ORMI-M hat die Version -rc. Das Package muss dazu passen." },
+        { "2.1.0x", "ORMI_pkg_ormim_2.1.0.bz2", "Der ORMI/ORMI-M hat die Version x. Das Package muss dazu passen." },
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         options.packageVersion = c.version;
         ASSERT_NO_FATAL_FAILURE(startAll());
@@ -159,12 +153,11 @@ TEST_F(UpdateWindow, FailedUploadEndsTheStepAndCanBeRepeated)
     options.loginMethod = 1;
     ASSERT_NO_FATAL_FAILURE(startDevice());
     // First a port where nobody listens, so that nothing can be sent.
-    sim_server *gone = sim_start(options);
+    sim_server* gone = sim_start(options);
     ASSERT_NE(gone, nullptr);
     int deadPort = sim_port(gone);
     sim_stop(gone);
-    std::string settings = "[IP]\r\nip_address=127.0.0.1\r\nip_port=" +
-                           std::to_string(deadPort) +
+    std::string settings = "[IP]\r\nip_address=127.0.0.1\r\nip_port=" + std::to_string(deadPort) +
                            "\r\n[LOGIN]\r\nusername=admin\r\npassword=secret\r\n"
                            "login_version=1\r\n[CONTROL]\r\ntimeout=1\r\n";
     ASSERT_TRUE(drv_writeFile(folder, "ormi_control.ini", settings.data(), (DWORD)settings.size()));
@@ -209,7 +202,7 @@ TEST_F(UpdateWindow, StepsWriteTheirDebugLines)
     Sleep(200);
     std::vector<std::string> lines = monitor.of(process.dwProcessId);
     monitor.stop();
-    for (const std::string &line : {
+    for (const std::string& line : {
              std::string("---> devicebase corrected"),
              std::string(name),
              path(name),
@@ -314,8 +307,7 @@ TEST_F(UpdateWindow, InstallationGoesOnWhenTheDeviceAnswersAgain)
     }
     sim_setFault(device, "");
     // Nothing was uploaded, so the device reports the failure and stops.
-    EXPECT_EQ(waitField(1013, "installation failed: no package uploaded"),
-              "installation failed: no package uploaded");
+    EXPECT_EQ(waitField(1013, "installation failed: no package uploaded"), "installation failed: no package uploaded");
     EXPECT_TRUE(waitEnabled(1012, true));
     EXPECT_FALSE(shown(1014));
     EXPECT_EQ(countRequests(device, "\"install_component\":\"package\""), 1);
@@ -349,4 +341,4 @@ TEST_F(UpdateWindow, RebootBeforeCheckSendsNothing)
     EXPECT_FALSE(shown(1017));
 }
 
-}  // namespace
+} // namespace

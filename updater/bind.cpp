@@ -9,10 +9,9 @@ const char controlLibraryName[] = "ormi_control.dll";
 
 static const char bindCaption[] = "ORMI updater";
 
-template <typename Entry>
-static bool resolve(HMODULE module, const char *name, Entry *entry)
+template <typename Entry> static bool resolve(HMODULE module, const char* name, Entry* entry)
 {
-    *entry = reinterpret_cast<Entry>(reinterpret_cast<void *>(GetProcAddress(module, name)));
+    *entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     return *entry != nullptr;
 }
 
@@ -34,8 +33,7 @@ int bindControlLibrary(void)
     found &= resolve(module, "sendUpdateFile", &controlLibrary.sendUpdateFile);
     found &= resolve(module, "sendUpdateFileResp", &controlLibrary.sendUpdateFileResp);
     if (!found) {
-        MessageBoxA(NULL, "ERROR: one or more funktion(s) not found in DLL!", bindCaption,
-                    MB_OK | MB_ICONWARNING);
+        MessageBoxA(NULL, "ERROR: one or more funktion(s) not found in DLL!", bindCaption, MB_OK | MB_ICONWARNING);
         return 0;
     }
     return 1;

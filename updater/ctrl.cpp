@@ -18,9 +18,8 @@ static void initControlClass(DWORD classes)
 HWND ctrl_createProgressBar(HWND parent, HINSTANCE instance, int id)
 {
     initControlClass(ICC_PROGRESS_CLASS);
-    ctrl_progressBar = CreateWindowExA(0, PROGRESS_CLASSA, "Progress", WS_CHILD | WS_VISIBLE,
-                                       30, 24, 132, 12, parent, (HMENU)(INT_PTR)id, instance,
-                                       NULL);
+    ctrl_progressBar = CreateWindowExA(0, PROGRESS_CLASSA, "Progress", WS_CHILD | WS_VISIBLE, 30, 24, 132, 12, parent,
+                                       (HMENU)(INT_PTR)id, instance, NULL);
     return ctrl_progressBar;
 }
 
@@ -35,9 +34,8 @@ HWND ctrl_createTrackbar(HWND parent, HINSTANCE instance, int id)
 {
     initControlClass(ICC_BAR_CLASSES);
     ctrl_trackbar = CreateWindowExA(0, TRACKBAR_CLASSA, "Trackbar",
-                                    WS_CHILD | WS_VISIBLE | TBS_AUTOTICKS | TBS_BOTH |
-                                        TBS_ENABLESELRANGE,
-                                    10, 10, 200, 45, parent, (HMENU)(INT_PTR)id, instance, NULL);
+                                    WS_CHILD | WS_VISIBLE | TBS_AUTOTICKS | TBS_BOTH | TBS_ENABLESELRANGE, 10, 10, 200,
+                                    45, parent, (HMENU)(INT_PTR)id, instance, NULL);
     return ctrl_trackbar;
 }
 
@@ -51,8 +49,8 @@ HWND ctrl_bindTrackbar(HWND dialog, int id)
 HWND ctrl_createStatusBar(HWND parent, HINSTANCE instance, int id)
 {
     initControlClass(ICC_BAR_CLASSES);
-    return CreateWindowExA(0, STATUSCLASSNAMEA, "Statusbar erzeugt", WS_CHILD | WS_VISIBLE,
-                           0, 0, 0, 0, parent, (HMENU)(INT_PTR)id, instance, NULL);
+    return CreateWindowExA(0, STATUSCLASSNAMEA, "Statusbar erzeugt", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent,
+                           (HMENU)(INT_PTR)id, instance, NULL);
 }
 
 int ctrl_splitStatusBar(HWND statusBar, HWND parent)
@@ -70,17 +68,15 @@ int ctrl_splitStatusBar(HWND statusBar, HWND parent)
 HWND ctrl_createTooltip(HWND parent, HINSTANCE instance)
 {
     initControlClass(ICC_WIN95_CLASSES);
-    HWND tooltip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, NULL,
-                                   WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, NULL,
-                                   instance, NULL);
+    HWND tooltip =
+        CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, NULL, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, NULL, instance, NULL);
     if (tooltip != NULL)
-        SetWindowPos(tooltip, HWND_TOPMOST, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        SetWindowPos(tooltip, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     return tooltip;
 }
 
-int ctrl_addTooltip(HWND tooltip, HWND control, HINSTANCE instance, const char *text)
+int ctrl_addTooltip(HWND tooltip, HWND control, HINSTANCE instance, const char* text)
 {
     initControlClass(ICC_WIN95_CLASSES);
     TOOLINFOA tool = {};
@@ -91,14 +87,13 @@ int ctrl_addTooltip(HWND tooltip, HWND control, HINSTANCE instance, const char *
     tool.uId = (UINT_PTR)control;
     GetClientRect(control, &tool.rect);
     tool.hinst = instance;
-    tool.lpszText = const_cast<char *>(text);
+    tool.lpszText = const_cast<char*>(text);
     return SendMessageA(tooltip, TTM_ADDTOOLA, 0, (LPARAM)&tool) ? 1 : 0;
 }
 
 HWND ctrl_createUpDown(HWND parent, HINSTANCE instance, int id, HWND buddy)
 {
     initControlClass(ICC_UPDOWN_CLASS);
-    return CreateUpDownControl(WS_CHILD | WS_VISIBLE | WS_BORDER | UDS_ALIGNRIGHT |
-                                   UDS_SETBUDDYINT,
-                               100, 100, 30, 30, parent, id, instance, buddy, 10, 0, 5);
+    return CreateUpDownControl(WS_CHILD | WS_VISIBLE | WS_BORDER | UDS_ALIGNRIGHT | UDS_SETBUDDYINT, 100, 100, 30, 30,
+                               parent, id, instance, buddy, 10, 0, 5);
 }

@@ -12,7 +12,7 @@ static const char fileNotFoundText[] = "The specified file was not found.";
 static const char pathNotFoundText[] = "The specified path was not found.";
 static const char unspecifiedText[] = "Unspecified error.";
 
-void readLegalNotes(char *out, int size)
+void readLegalNotes(char* out, int size)
 {
     if (size < 1)
         return;
@@ -23,8 +23,7 @@ void readLegalNotes(char *out, int size)
     HANDLE file = INVALID_HANDLE_VALUE;
     if (length > 0 && length + strlen(legalNotesName) < sizeof path) {
         strcat(path, legalNotesName);
-        file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_READONLY, NULL);
+        file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_READONLY, NULL);
     }
     if (file == INVALID_HANDLE_VALUE) {
         snprintf(out, (size_t)size, "%s - File not found!", legalNotesName);
@@ -41,12 +40,12 @@ void readLegalNotes(char *out, int size)
     CloseHandle(file);
 }
 
-int shellStartAppl(const char *file, const char *parameters, int showMode)
+int shellStartAppl(const char* file, const char* parameters, int showMode)
 {
     INT_PTR result = (INT_PTR)ShellExecuteA(NULL, NULL, file, parameters, NULL, showMode);
     if (result > 32)
         return 1;
-    const char *text = unspecifiedText;
+    const char* text = unspecifiedText;
     if (result == ERROR_FILE_NOT_FOUND)
         text = fileNotFoundText;
     else if (result == ERROR_PATH_NOT_FOUND)
@@ -57,16 +56,15 @@ int shellStartAppl(const char *file, const char *parameters, int showMode)
     return 0;
 }
 
-int startApplication(PROCESS_INFORMATION *process, const char *application,
-                     char *commandLine, int showMode)
+int startApplication(PROCESS_INFORMATION* process, const char* application, char* commandLine, int showMode)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = (WORD)showMode;
     memset(process, 0, sizeof *process);
-    if (!CreateProcessA(application, commandLine, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS,
-                        NULL, NULL, &startup, process))
+    if (!CreateProcessA(application, commandLine, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, NULL, &startup,
+                        process))
         return 0;
     // Only the process id is used later; the handles are not kept open.
     CloseHandle(process->hProcess);
@@ -74,7 +72,7 @@ int startApplication(PROCESS_INFORMATION *process, const char *application,
     return 1;
 }
 
-int applicationRunning(const PROCESS_INFORMATION *process)
+int applicationRunning(const PROCESS_INFORMATION* process)
 {
     HANDLE handle = OpenProcess(PROCESS_ALL_ACCESS, FALSE, process->dwProcessId);
     if (handle == NULL)
@@ -85,7 +83,7 @@ int applicationRunning(const PROCESS_INFORMATION *process)
     return ok && code == STILL_ACTIVE;
 }
 
-int stopApplication(const PROCESS_INFORMATION *process)
+int stopApplication(const PROCESS_INFORMATION* process)
 {
     HANDLE handle = OpenProcess(PROCESS_ALL_ACCESS, FALSE, process->dwProcessId);
     if (handle == NULL)
@@ -95,8 +93,7 @@ int stopApplication(const PROCESS_INFORMATION *process)
     return 1;
 }
 
-int shellStartApplication(SHELLEXECUTEINFOA *record, const char *file,
-                          const char *parameters, int showMode)
+int shellStartApplication(SHELLEXECUTEINFOA* record, const char* file, const char* parameters, int showMode)
 {
     memset(record, 0, sizeof *record);
     // The record has one form only; its size on this target (60 on x86).
@@ -108,7 +105,8 @@ int shellStartApplication(SHELLEXECUTEINFOA *record, const char *file,
     if (ShellExecuteExA(record))
         return 1;
     DWORD error = GetLastError();
-    const char *caption = "ERROR" "           ";  // eleven blanks
+    const char* caption = "ERROR"
+                          "           "; // eleven blanks
     if (error == ERROR_FILE_NOT_FOUND)
         MessageBoxA(NULL, fileNotFoundText, caption, MB_OK | MB_ICONWARNING);
     else if (error == ERROR_PATH_NOT_FOUND)
@@ -116,7 +114,7 @@ int shellStartApplication(SHELLEXECUTEINFOA *record, const char *file,
     return 0;
 }
 
-int shellApplicationRunning(const SHELLEXECUTEINFOA *record)
+int shellApplicationRunning(const SHELLEXECUTEINFOA* record)
 {
     DWORD code = 0;
     if (record->hProcess == NULL || !GetExitCodeProcess(record->hProcess, &code))
@@ -124,32 +122,36 @@ int shellApplicationRunning(const SHELLEXECUTEINFOA *record)
     return code == STILL_ACTIVE;
 }
 
-int shellStopApplication(SHELLEXECUTEINFOA *record)
+int shellStopApplication(SHELLEXECUTEINFOA* record)
 {
     if (record->hProcess == NULL) {
-        MessageBoxA(NULL, "Programm konnte nicht gestoppt werden!", "shellStopApplication",
-                    MB_OK | MB_ICONWARNING);
+        MessageBoxA(NULL, "Programm konnte nicht gestoppt werden!", "shellStopApplication", MB_OK | MB_ICONWARNING);
         return 0;
     }
     TerminateProcess(record->hProcess, 0);
     CloseHandle(record->hProcess);
-    record->hProcess = NULL;  // a second stop must not close a stranger's handle
+    record->hProcess = NULL; // a second stop must not close a stranger's handle
     return 1;
 }
 
 // Messages for the results below 32 of the old program-start calls.
-static const char *oldStartText(UINT_PTR result)
+static const char* oldStartText(UINT_PTR result)
 {
     switch (result) {
-    case 0: return "The system is out of memory or resources.";
-    case ERROR_FILE_NOT_FOUND: return fileNotFoundText;
-    case ERROR_PATH_NOT_FOUND: return pathNotFoundText;
-    case ERROR_BAD_FORMAT: return "The .EXE file is invalid \n(non-Win32 .EXE or error in .EXE image).";
-    default: return unspecifiedText;
+    case 0:
+        return "The system is out of memory or resources.";
+    case ERROR_FILE_NOT_FOUND:
+        return fileNotFoundText;
+    case ERROR_PATH_NOT_FOUND:
+        return pathNotFoundText;
+    case ERROR_BAD_FORMAT:
+        return "The .EXE file is invalid \n(non-Win32 .EXE or error in .EXE image).";
+    default:
+        return unspecifiedText;
     }
 }
 
-int startAppWithWinExec(const char *commandLine, int showMode)
+int startAppWithWinExec(const char* commandLine, int showMode)
 {
     UINT result = WinExec(commandLine, (UINT)showMode);
     if (result >= 32)
@@ -162,15 +164,15 @@ int startAppWithWinExec(const char *commandLine, int showMode)
 struct LoadParameters {
     LPSTR environment;
     LPSTR commandLine;
-    WORD *showMode;
+    WORD* showMode;
     DWORD reserved;
 };
 
-int startAppWithLoadModule(const char *program, int showMode)
+int startAppWithLoadModule(const char* program, int showMode)
 {
-    static char emptyCommandLine[2] = {0, 0};  // counted text of length 0
-    WORD show[2] = {2, (WORD)showMode};
-    LoadParameters parameters = {NULL, emptyCommandLine, show, 0};
+    static char emptyCommandLine[2] = { 0, 0 }; // counted text of length 0
+    WORD show[2] = { 2, (WORD)showMode };
+    LoadParameters parameters = { NULL, emptyCommandLine, show, 0 };
     DWORD result = LoadModule(program, &parameters);
     if (result >= 32)
         return 1;

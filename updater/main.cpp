@@ -15,8 +15,8 @@ char messageText[MESSAGE_TEXT_SIZE];
 static const char windowClassName[] = "TESTBOX";
 static const char settingsFileName[] = "\\ormi_control.ini";
 
-HWND addressField, userField, passwordField, checkStatusField, packageNameField,
-    loadStatusField, deviceField, installStatusField, rebootStatusField;
+HWND addressField, userField, passwordField, checkStatusField, packageNameField, loadStatusField, deviceField,
+    installStatusField, rebootStatusField;
 HWND loadProgress, installProgress, rebootProgress;
 
 static int registerWindowClass(HINSTANCE instance)
@@ -36,29 +36,29 @@ static int registerWindowClass(HINSTANCE instance)
 // Texts put in at start; the template's own texts differ in places.
 static const struct {
     int id;
-    const char *text;
+    const char* text;
 } startTexts[] = {
-    {IDC_STEP1_FRAME, "1. Verbindung zum ORMI / ORMI-M prüfen"},
-    {IDC_ADDRESS_LABEL, "IP-Adresse oder Name"},
-    {IDC_USER_LABEL, "Nutzer"},
-    {IDC_PASSWORD_LABEL, "Passwort"},
-    {IDC_CHECK_STATUS_LABEL, "Status"},
-    {IDC_STEP2_FRAME, "2. Package laden"},
-    {IDC_PACKAGE_LABEL, "Datei"},
-    {IDC_LOAD_STATUS_LABEL, "Status"},
-    {IDC_DEVICE_LABEL, "Gerät"},
-    {IDC_STEP3_FRAME, "3. Package installieren"},
-    {IDC_INSTALL_STATUS_LABEL, "Status"},
-    {IDC_STEP4_FRAME, "4. Gerät neu starten (Reboot)"},
-    {IDC_REBOOT_STATUS_LABEL, "Status"},
-    {IDC_LOAD, "Laden ..."},
-    {IDC_CHOOSE_PACKAGE, "Datei ..."},
-    {IDC_INSTALL, "Installation starten"},
+    { IDC_STEP1_FRAME, "1. Verbindung zum ORMI / ORMI-M prüfen" },
+    { IDC_ADDRESS_LABEL, "IP-Adresse oder Name" },
+    { IDC_USER_LABEL, "Nutzer" },
+    { IDC_PASSWORD_LABEL, "Passwort" },
+    { IDC_CHECK_STATUS_LABEL, "Status" },
+    { IDC_STEP2_FRAME, "2. Package laden" },
+    { IDC_PACKAGE_LABEL, "Datei" },
+    { IDC_LOAD_STATUS_LABEL, "Status" },
+    { IDC_DEVICE_LABEL, "Gerät" },
+    { IDC_STEP3_FRAME, "3. Package installieren" },
+    { IDC_INSTALL_STATUS_LABEL, "Status" },
+    { IDC_STEP4_FRAME, "4. Gerät neu starten (Reboot)" },
+    { IDC_REBOOT_STATUS_LABEL, "Status" },
+    { IDC_LOAD, "Laden ..." },
+    { IDC_CHOOSE_PACKAGE, "Datei ..." },
+    { IDC_INSTALL, "Installation starten" },
 };
 
 static void setStartTexts(HWND window)
 {
-    for (const auto &entry : startTexts)
+    for (const auto& entry : startTexts)
         SetDlgItemTextA(window, entry.id, entry.text);
 }
 
@@ -101,8 +101,7 @@ static void computeSettingsPath(void)
     DWORD length = GetCurrentDirectoryA(SETTINGS_PATH_SIZE - 1, folder);
     // A folder too long for the path leaves it empty: the settings then read
     // as missing and writes are refused.
-    if (length == 0 || length >= SETTINGS_PATH_SIZE - 1 ||
-        length + strlen(settingsFileName) >= sizeof settingsPath) {
+    if (length == 0 || length >= SETTINGS_PATH_SIZE - 1 || length + strlen(settingsFileName) >= sizeof settingsPath) {
         settingsPath[0] = '\0';
         return;
     }

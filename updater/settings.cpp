@@ -7,8 +7,7 @@
 static const char missingText[] = "no entry";
 
 // An empty path would make the platform fall back to its own win.ini.
-int settings_readString(const char *path, const char *section, const char *key,
-                        char *out, int size)
+int settings_readString(const char* path, const char* section, const char* key, char* out, int size)
 {
     if (size < 1)
         return 0;
@@ -20,23 +19,22 @@ int settings_readString(const char *path, const char *section, const char *key,
     return strcmp(out, missingText) != 0;
 }
 
-int settings_writeString(const char *path, const char *section, const char *key,
-                         const char *value)
+int settings_writeString(const char* path, const char* section, const char* key, const char* value)
 {
     if (path[0] == '\0')
         return 0;
     return WritePrivateProfileStringA(section, key, value, path) ? 1 : 0;
 }
 
-static int countTexts(const char *list)
+static int countTexts(const char* list)
 {
     int count = 0;
-    for (const char *p = list; *p; p += strlen(p) + 1)
+    for (const char* p = list; *p; p += strlen(p) + 1)
         ++count;
     return count;
 }
 
-int settings_sectionNames(const char *path, char *names, int size, int *count)
+int settings_sectionNames(const char* path, char* names, int size, int* count)
 {
     *count = 0;
     if (size < 2)
@@ -47,8 +45,7 @@ int settings_sectionNames(const char *path, char *names, int size, int *count)
     return *count > 0;
 }
 
-int settings_readSection(const char *path, const char *section, char *entries, int size,
-                         int *count)
+int settings_readSection(const char* path, const char* section, char* entries, int size, int* count)
 {
     *count = 0;
     if (size < 2)
@@ -59,9 +56,9 @@ int settings_readSection(const char *path, const char *section, char *entries, i
     return *count > 0;
 }
 
-int settings_splitEntry(const char *entry, char *key, int keySize, char *value, int valueSize)
+int settings_splitEntry(const char* entry, char* key, int keySize, char* value, int valueSize)
 {
-    const char *equals = strchr(entry, '=');
+    const char* equals = strchr(entry, '=');
     if (equals == NULL || keySize < 1 || valueSize < 1)
         return 0;
     int keyLength = (int)(equals - entry);
@@ -73,21 +70,20 @@ int settings_splitEntry(const char *entry, char *key, int keySize, char *value, 
     return 1;
 }
 
-int settings_readInt(const char *path, const char *section, const char *key, int fallback,
-                     int *value)
+int settings_readInt(const char* path, const char* section, const char* key, int fallback, int* value)
 {
     *value = (int)GetPrivateProfileIntA(section, key, fallback, path);
     return *value != fallback;
 }
 
-int settings_nthText(const char *list, int index, char *out, int size)
+int settings_nthText(const char* list, int index, char* out, int size)
 {
     if (size < 1)
         return 0;
     out[0] = '\0';
     if (index < 0)
         return 0;
-    const char *p = list;
+    const char* p = list;
     for (int i = 0; i < index; ++i) {
         if (*p == '\0')
             return 0;

@@ -38,7 +38,7 @@ static char versionSuffix[PACKAGE_TAG_SIZE];
 static char packageName[FILE_PATH_SIZE];
 static char packagePath[FILE_PATH_SIZE];
 static DWORD packageSize;
-static char *packageBuffer;
+static char* packageBuffer;
 static signed char rebootTicks;
 
 struct UploadRecord {
@@ -50,11 +50,11 @@ static UploadRecord uploadRecord;
 // Where an upload stands; written by the upload thread, read by timer 1.
 enum UploadPhase {
     UPLOAD_IDLE,
-    UPLOAD_SENDING,    // the thread is inside sendUpdateFile
-    UPLOAD_WAITING,    // sent, the answer is polled with sendUpdateFileResp
-    UPLOAD_ANSWERED,   // sendUpdateFile already received the answer
-    UPLOAD_FAILING,    // not sent; the thread's message is still open
-    UPLOAD_FAILED,     // not sent; the message has been confirmed
+    UPLOAD_SENDING,  // the thread is inside sendUpdateFile
+    UPLOAD_WAITING,  // sent, the answer is polled with sendUpdateFileResp
+    UPLOAD_ANSWERED, // sendUpdateFile already received the answer
+    UPLOAD_FAILING,  // not sent; the thread's message is still open
+    UPLOAD_FAILED,   // not sent; the message has been confirmed
 };
 static volatile LONG uploadPhase = UPLOAD_IDLE;
 
@@ -71,13 +71,13 @@ static void ensureLibraryLock(void)
     }
 }
 
-static void debugLine(const char *text)
+static void debugLine(const char* text)
 {
     OutputDebugStringA(text);
     OutputDebugStringA("\n");
 }
 
-static void warn(const char *text)
+static void warn(const char* text)
 {
     MessageBoxA(mainWindow, text, workflowCaption, MB_OK | MB_ICONWARNING);
 }
@@ -107,12 +107,11 @@ enum FetchResult { FETCH_NO_ANSWER, FETCH_OK, FETCH_TOO_LONG };
 
 // The library's text is valid only until its next call, so it is copied
 // while the lock is still held.
-static int fetchValue(const char *type, const char *module, const char *key, char *out,
-                      int size)
+static int fetchValue(const char* type, const char* module, const char* key, char* out, int size)
 {
     out[0] = '\0';
     EnterCriticalSection(&libraryLock);
-    const char *answer = controlLibrary.getValue(type, module, key);
+    const char* answer = controlLibrary.getValue(type, module, key);
     int result = FETCH_NO_ANSWER;
     if (answer != NULL) {
         size_t length = strlen(answer);
@@ -126,7 +125,7 @@ static int fetchValue(const char *type, const char *module, const char *key, cha
     return result;
 }
 
-static void storeValue(const char *type, const char *module, const char *key, const char *value)
+static void storeValue(const char* type, const char* module, const char* key, const char* value)
 {
     EnterCriticalSection(&libraryLock);
     controlLibrary.setValue(type, module, key, value);
@@ -134,7 +133,7 @@ static void storeValue(const char *type, const char *module, const char *key, co
 }
 
 // Non-empty fields go to the settings file, where the library reads them.
-static void writeFieldSetting(HWND field, const char *section, const char *key)
+static void writeFieldSetting(HWND field, const char* section, const char* key)
 {
     GetWindowTextA(field, messageText, MESSAGE_TEXT_SIZE);
     if (messageText[0] != '\0')
@@ -170,8 +169,7 @@ static void repairDeviceBase(void)
     int fetched = fetchValue("configuration", "devicebase", "", answer, sizeof answer);
     if (fetched == FETCH_NO_ANSWER)
         return;
-    int result = fetched == FETCH_TOO_LONG ? (int)DEVICEBASE_TOO_LONG
-                                           : formatDeviceBase(answer, work, sizeof work);
+    int result = fetched == FETCH_TOO_LONG ? (int)DEVICEBASE_TOO_LONG : formatDeviceBase(answer, work, sizeof work);
     if (result == DEVICEBASE_NO_OBJECT) {
         debugLine("---> devicebase corrupted");
         return;
@@ -194,15 +192,12 @@ void workflow_readDevice(void)
     ensureLibraryLock();
     repairDeviceBase();
     char version[PACKAGE_TAG_SIZE];
-    if (fetchValue("configuration", "devicebase", "package_version", version, sizeof version) ==
-        FETCH_NO_ANSWER) {
+    if (fetchValue("configuration", "devicebase", "package_version", version, sizeof version) == FETCH_NO_ANSWER) {
         warn(package_noVersionText);
         return;
     }
-    package_splitVersion(version, deviceTypeTag, sizeof deviceTypeTag, versionSuffix,
-                         sizeof versionSuffix);
-    snprintf(messageText, MESSAGE_TEXT_SIZE, "%s, Version %s", package_deviceType(deviceTypeTag),
-             version);
+    package_splitVersion(version, deviceTypeTag, sizeof deviceTypeTag, versionSuffix, sizeof versionSuffix);
+    snprintf(messageText, MESSAGE_TEXT_SIZE, "%s, Version %s", package_deviceType(deviceTypeTag), version);
     SetWindowTextA(deviceField, messageText);
     enableButton(IDC_CHECK, TRUE);
 }
@@ -217,7 +212,7 @@ void workflow_choosePackage(void)
 }
 
 // Ends step 2 on the window thread: timer, bar and button belong to it.
-static void endUpload(const char *status)
+static void endUpload(const char* status)
 {
     KillTimer(mainWindow, TIMER_UPLOAD);
     SetWindowTextA(loadStatusField, status);
@@ -228,20 +223,18 @@ static void endUpload(const char *status)
 
 static DWORD WINAPI uploadThread(LPVOID parameter)
 {
-    const UploadRecord *record = (const UploadRecord *)parameter;
+    const UploadRecord* record = (const UploadRecord*)parameter;
     char text[THREAD_TEXT_SIZE];
     snprintf(text, sizeof text, "send UpdateFile %s with len = %d", record->name, record->length);
     debugLine(text);
     EnterCriticalSection(&libraryLock);
-    int result =
-        controlLibrary.sendUpdateFile("update", record->name, packageBuffer, record->length);
+    int result = controlLibrary.sendUpdateFile("update", record->name, packageBuffer, record->length);
     LeaveCriticalSection(&libraryLock);
     if (result == -1) {
         // Ticks wait while the message is open; the load can be repeated
         // once it is confirmed.
         setPhase(UPLOAD_FAILING);
-        snprintf(text, sizeof text, "Beim Laden der Datei %s ist ein Fehler aufgetreten!",
-                 record->name);
+        snprintf(text, sizeof text, "Beim Laden der Datei %s ist ein Fehler aufgetreten!", record->name);
         if (IsWindow(mainWindow))
             MessageBoxA(mainWindow, text, workflowCaption, MB_OK | MB_ICONWARNING);
         setPhase(UPLOAD_FAILED);
@@ -275,7 +268,7 @@ static int readPackage(void)
     debugLine(messageText);
     // The library takes a signed 32-bit length.
     releasePackage();
-    packageBuffer = size <= 0x7fffffff ? (char *)malloc(size > 0 ? size : 1) : NULL;
+    packageBuffer = size <= 0x7fffffff ? (char*)malloc(size > 0 ? size : 1) : NULL;
     if (packageBuffer == NULL) {
         closeFileX(file);
         return 0;
@@ -299,11 +292,9 @@ void workflow_load(void)
     // The thread still reads the record and the buffer.
     if (uploadInProgress())
         return;
-    snprintf(messageText, MESSAGE_TEXT_SIZE, "type = %s, version = %s", deviceTypeTag,
-             versionSuffix);
+    snprintf(messageText, MESSAGE_TEXT_SIZE, "type = %s, version = %s", deviceTypeTag, versionSuffix);
     debugLine(messageText);
-    if (!package_checkName(deviceTypeTag, versionSuffix, packageName, messageText,
-                           MESSAGE_TEXT_SIZE)) {
+    if (!package_checkName(deviceTypeTag, versionSuffix, packageName, messageText, MESSAGE_TEXT_SIZE)) {
         warn(messageText);
         return;
     }

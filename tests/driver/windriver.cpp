@@ -9,7 +9,7 @@
 static const int pollMs = 20;
 static const UINT sendTimeoutMs = 5000;
 
-int drv_makeFolder(char *folder, int size)
+int drv_makeFolder(char* folder, int size)
 {
     static LONG counter;
     char base[MAX_PATH];
@@ -17,8 +17,8 @@ int drv_makeFolder(char *folder, int size)
     if (length == 0 || length >= sizeof base)
         return 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        int n = snprintf(folder, (size_t)size, "%sormi_win_%lu_%ld", base,
-                         GetCurrentProcessId(), InterlockedIncrement(&counter));
+        int n = snprintf(folder, (size_t)size, "%sormi_win_%lu_%ld", base, GetCurrentProcessId(),
+                         InterlockedIncrement(&counter));
         if (n <= 0 || n >= size)
             return 0;
         if (CreateDirectoryA(folder, NULL))
@@ -27,7 +27,7 @@ int drv_makeFolder(char *folder, int size)
     return 0;
 }
 
-int drv_removeFolder(const char *folder)
+int drv_removeFolder(const char* folder)
 {
     char pattern[MAX_PATH];
     if (snprintf(pattern, sizeof pattern, "%s\\*", folder) >= (int)sizeof pattern)
@@ -52,7 +52,7 @@ int drv_removeFolder(const char *folder)
     return RemoveDirectoryA(folder) ? 1 : 0;
 }
 
-int drv_copyInto(const char *source, const char *folder, const char *name)
+int drv_copyInto(const char* source, const char* folder, const char* name)
 {
     char target[MAX_PATH];
     if (snprintf(target, sizeof target, "%s\\%s", folder, name) >= (int)sizeof target)
@@ -60,13 +60,12 @@ int drv_copyInto(const char *source, const char *folder, const char *name)
     return CopyFileA(source, target, FALSE) ? 1 : 0;
 }
 
-int drv_writeFile(const char *folder, const char *name, const char *data, DWORD count)
+int drv_writeFile(const char* folder, const char* name, const char* data, DWORD count)
 {
     char path[MAX_PATH];
     if (snprintf(path, sizeof path, "%s\\%s", folder, name) >= (int)sizeof path)
         return 0;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     DWORD written = 0;
@@ -75,13 +74,13 @@ int drv_writeFile(const char *folder, const char *name, const char *data, DWORD 
     return ok && written == count;
 }
 
-int drv_readFile(const char *folder, const char *name, char *data, int size)
+int drv_readFile(const char* folder, const char* name, char* data, int size)
 {
     char path[MAX_PATH];
     if (size < 1 || snprintf(path, sizeof path, "%s\\%s", folder, name) >= (int)sizeof path)
         return -1;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return -1;
     DWORD countRead = 0;
@@ -92,12 +91,12 @@ int drv_readFile(const char *folder, const char *name, char *data, int size)
     return (int)countRead;
 }
 
-int drv_ownFolder(char *folder, int size)
+int drv_ownFolder(char* folder, int size)
 {
     DWORD length = GetModuleFileNameA(NULL, folder, (DWORD)size);
     if (length == 0 || length >= (DWORD)size)
         return 0;
-    char *slash = strrchr(folder, '\\');
+    char* slash = strrchr(folder, '\\');
     if (slash == NULL)
         return 0;
     *slash = '\0';
@@ -107,20 +106,19 @@ int drv_ownFolder(char *folder, int size)
 // Without a window manager Wine waits two seconds for each closed top-level
 // window of a managed program; an unmanaged program closes at once and draws
 // its own captions. Only the driven program's Wine defaults are changed.
-int drv_unmanageUnderWine(const char *program)
+int drv_unmanageUnderWine(const char* program)
 {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     if (ntdll == NULL || GetProcAddress(ntdll, "wine_get_version") == NULL)
         return 0;
-    const char *name = strrchr(program, '\\');
+    const char* name = strrchr(program, '\\');
     name = name != NULL ? name + 1 : program;
     char key[MAX_PATH];
     snprintf(key, sizeof key, "Software\\Wine\\AppDefaults\\%s\\X11 Driver", name);
     HKEY handle;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, NULL, 0, KEY_SET_VALUE, NULL, &handle, NULL) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, NULL, 0, KEY_SET_VALUE, NULL, &handle, NULL) != ERROR_SUCCESS)
         return 0;
-    LONG result = RegSetValueExA(handle, "Managed", 0, REG_SZ, (const BYTE *)"N", 2);
+    LONG result = RegSetValueExA(handle, "Managed", 0, REG_SZ, (const BYTE*)"N", 2);
     RegCloseKey(handle);
     return result == ERROR_SUCCESS;
 }
@@ -132,7 +130,7 @@ int drv_unmanageSelfUnderWine(void)
     return length > 0 && length < sizeof program && drv_unmanageUnderWine(program);
 }
 
-int drv_start(const char *program, const char *folder, PROCESS_INFORMATION *process)
+int drv_start(const char* program, const char* folder, PROCESS_INFORMATION* process)
 {
     drv_unmanageUnderWine(program);
     char commandLine[MAX_PATH + 2];
@@ -142,13 +140,10 @@ int drv_start(const char *program, const char *folder, PROCESS_INFORMATION *proc
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     memset(process, 0, sizeof *process);
-    return CreateProcessA(program, commandLine, NULL, NULL, FALSE, 0, NULL, folder, &startup,
-                          process)
-               ? 1
-               : 0;
+    return CreateProcessA(program, commandLine, NULL, NULL, FALSE, 0, NULL, folder, &startup, process) ? 1 : 0;
 }
 
-int drv_waitExit(PROCESS_INFORMATION *process, int timeoutMs, DWORD *code)
+int drv_waitExit(PROCESS_INFORMATION* process, int timeoutMs, DWORD* code)
 {
     if (process->hProcess == NULL)
         return 0;
@@ -157,12 +152,12 @@ int drv_waitExit(PROCESS_INFORMATION *process, int timeoutMs, DWORD *code)
     return GetExitCodeProcess(process->hProcess, code) ? 1 : 0;
 }
 
-int drv_waitIdle(PROCESS_INFORMATION *process, int timeoutMs)
+int drv_waitIdle(PROCESS_INFORMATION* process, int timeoutMs)
 {
     return WaitForInputIdle(process->hProcess, (DWORD)timeoutMs) == 0;
 }
 
-void drv_end(PROCESS_INFORMATION *process)
+void drv_end(PROCESS_INFORMATION* process)
 {
     if (process->hProcess != NULL) {
         if (WaitForSingleObject(process->hProcess, 0) == WAIT_TIMEOUT) {
@@ -178,14 +173,14 @@ void drv_end(PROCESS_INFORMATION *process)
 
 struct WindowQuery {
     DWORD processId;
-    const char *className;
-    const char *caption;
+    const char* className;
+    const char* caption;
     HWND found;
 };
 
 static BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
 {
-    WindowQuery *query = (WindowQuery *)parameter;
+    WindowQuery* query = (WindowQuery*)parameter;
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
     if (owner != query->processId || !IsWindowVisible(window))
@@ -203,9 +198,9 @@ static BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
     return FALSE;
 }
 
-HWND drv_findWindow(DWORD processId, const char *className, const char *caption, int timeoutMs)
+HWND drv_findWindow(DWORD processId, const char* className, const char* caption, int timeoutMs)
 {
-    WindowQuery query = {processId, className, caption, NULL};
+    WindowQuery query = { processId, className, caption, NULL };
     DWORD start = GetTickCount();
     for (;;) {
         EnumWindows(matchWindow, (LPARAM)&query);
@@ -226,20 +221,19 @@ int drv_waitGone(HWND window, int timeoutMs)
     return 1;
 }
 
-int drv_getText(HWND window, char *text, int size)
+int drv_getText(HWND window, char* text, int size)
 {
     if (size < 1)
         return -1;
     text[0] = '\0';
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, (WPARAM)size, (LPARAM)text, SMTO_NORMAL,
-                             sendTimeoutMs, &length))
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, (WPARAM)size, (LPARAM)text, SMTO_NORMAL, sendTimeoutMs, &length))
         return -1;
     text[size - 1] = '\0';
     return (int)length;
 }
 
-int drv_getItemText(HWND window, int id, char *text, int size)
+int drv_getItemText(HWND window, int id, char* text, int size)
 {
     HWND item = GetDlgItem(window, id);
     if (item == NULL) {
@@ -250,13 +244,12 @@ int drv_getItemText(HWND window, int id, char *text, int size)
     return drv_getText(item, text, size);
 }
 
-int drv_setItemText(HWND window, int id, const char *text)
+int drv_setItemText(HWND window, int id, const char* text)
 {
     HWND item = GetDlgItem(window, id);
     DWORD_PTR result = 0;
-    return item != NULL && SendMessageTimeoutA(item, WM_SETTEXT, 0, (LPARAM)text,
-                                               SMTO_NORMAL, sendTimeoutMs, &result) &&
-           result;
+    return item != NULL &&
+           SendMessageTimeoutA(item, WM_SETTEXT, 0, (LPARAM)text, SMTO_NORMAL, sendTimeoutMs, &result) && result;
 }
 
 int drv_postCommand(HWND window, int id)
@@ -278,23 +271,21 @@ int drv_pressKey(HWND window, UINT key)
     HWND target = window;
     if (GetGUIThreadInfo(thread, &info) && info.hwndFocus != NULL)
         target = info.hwndFocus;
-    return PostMessageA(target, WM_KEYDOWN, key, 1) && PostMessageA(target, WM_KEYUP, key,
-                                                                    (LPARAM)0xC0000001);
+    return PostMessageA(target, WM_KEYDOWN, key, 1) && PostMessageA(target, WM_KEYUP, key, (LPARAM)0xC0000001);
 }
 
-HWND drv_findMessageBox(DWORD processId, const char *caption, int timeoutMs)
+HWND drv_findMessageBox(DWORD processId, const char* caption, int timeoutMs)
 {
     return drv_findWindow(processId, "#32770", caption, timeoutMs);
 }
 
-int drv_messageBoxText(HWND box, char *text, int size)
+int drv_messageBoxText(HWND box, char* text, int size)
 {
     // The message box keeps its text in a static control numbered 0xFFFF.
     return drv_getItemText(box, 0xFFFF, text, size);
 }
 
-int drv_answerMessageBox(DWORD processId, const char *caption, int button, int timeoutMs,
-                         char *text, int size)
+int drv_answerMessageBox(DWORD processId, const char* caption, int button, int timeoutMs, char* text, int size)
 {
     HWND box = drv_findMessageBox(processId, caption, timeoutMs);
     if (box == NULL)
