@@ -1,7 +1,7 @@
 # Shared by scripts/test, scripts/demo and the other scripts: installs what
 # is missing and starts/stops the Wine server and Xvfb by process id.
 
-ORMI_PACKAGES="cmake ninja-build g++ googletest libgtest-dev clang libclang-rt-14-dev
+ORMI_PACKAGES="cmake ninja-build g++ googletest libgtest-dev clang clang-format libclang-rt-14-dev
  mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386
  xvfb xdotool x11-utils imagemagick curl libbz2-dev bzip2"
 
