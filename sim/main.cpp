@@ -1,5 +1,6 @@
 // ormi-sim: command-line front of the simulated device.
 #include "sim_server.h"
+#include "simfault.h"
 
 #include <atomic>
 #include <chrono>
@@ -74,9 +75,6 @@ bool number(const char* text, int low, int high, int* out)
     *out = (int)value;
     return true;
 }
-
-const char* faults[] = { "silent", "keep-open", "refuse",        "reset",     "slow",
-                         "huge",   "zero-byte", "no-blank-line", "crlf-json", "keep-version" };
 
 // Comma-separated device numbers 1..count.
 bool numberList(const std::string& text, int count, std::vector<bool>* chosen)
@@ -167,9 +165,7 @@ int main(int argc, char** argv)
         else if (name == "--fault-on")
             faultOn = value;
         else if (name == "--fault") {
-            good = false;
-            for (const char* fault : faults)
-                good = good || std::strcmp(fault, value) == 0;
+            good = simfault_known(value);
             options.fault = value;
         }
         if (!good) {

@@ -17,7 +17,7 @@ struct sim_options {
     int rebootSeconds = 5;
     std::string storeDir;     // where uploads are stored; empty: in memory only
     int answerDelayMs = 0;    // upload answer delay
-    std::string fault;        // "" or one fault name
+    std::string fault;        // "" or one fault name (simfault.h); another name is no fault
     int faultConnections = 0; // >0: the fault only for this many connections, healthy after them
     int faultSkip = 0;        // with faultConnections: healthy connections before the faulty ones
     std::string logDir;       // one file per raw request; empty: none
