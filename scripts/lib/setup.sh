@@ -59,3 +59,11 @@ ormi_stop_xvfb() {
     ORMI_XVFB_PID=""
   fi
 }
+
+# Whether this machine's kernel runs 32-bit x86 programs (the 32-bit Wine
+# loader is one). A kernel booted with ia32 emulation off refuses them with
+# "Exec format error"; the x86 build is then made but its tests cannot run.
+ormi_can_run_x86() {
+  /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
+  [ $? -ne 126 ]
+}
