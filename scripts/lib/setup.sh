@@ -5,6 +5,13 @@ ORMI_PACKAGES="cmake ninja-build g++ googletest libgtest-dev clang clang-format 
  mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386
  xvfb xdotool x11-utils imagemagick curl libbz2-dev bzip2"
 
+# The integrators' packages of scripts/release.d/ and their tests: wheels
+# (python3-build offline), the NuGet package (Mono, Debian's nuget,
+# xbuild for the targets file), the collection, the .deb (dpkg-shlibdeps,
+# lintian, man for its page).
+ORMI_PACKAGING_PACKAGES="python3-build python3-wheel python3-setuptools python3-venv python3-pip python3-pytest
+ mono-devel mono-xbuild nuget ansible-core dpkg-dev lintian man-db groff-base binutils git"
+
 ormi_install_packages() {
   local missing=()
   for p in $ORMI_PACKAGES; do

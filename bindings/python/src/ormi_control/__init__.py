@@ -10,4 +10,4 @@ from .library import Library, load
 
 __all__ = ["Device", "DeviceInfo", "Library", "load", "OrmiError", "LibraryNotFound", "Unreachable",
            "LoginRefused", "Refused", "UploadFailed"]
-__version__ = "1.0.0"
+__version__ = "1.2.0"

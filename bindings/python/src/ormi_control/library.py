@@ -11,8 +11,10 @@ since the next call of any export overwrites it.
 """
 
 import atexit
+import contextlib
 import ctypes
 import ctypes.util
+import importlib.resources
 import os
 import shutil
 import sys
@@ -43,14 +45,38 @@ def library_file_name() -> str:
     return "libormi_control.so"
 
 
-def _shipped_candidates() -> List[str]:
-    here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib")
+def _bundled_candidates() -> List[str]:
+    """The copy a wheel carries, as package data, found through importlib.resources."""
     name = library_file_name()
-    places = []
+    places = ["lib/" + name]
     if sys.platform == "win32":
-        places.append(os.path.join(here, "x64" if sys.maxsize > 2**32 else "x86", name))
-    places.append(os.path.join(here, name))
-    return places
+        # A source tree may carry both bitnesses; a wheel carries one, in lib/.
+        places.insert(0, "lib/%s/%s" % ("x64" if sys.maxsize > 2**32 else "x86", name))
+    found = []
+    for place in places:
+        resource = _package_files().joinpath(*place.split("/"))
+        if not resource.is_file():
+            found.append(os.path.join(os.path.dirname(os.path.abspath(__file__)), *place.split("/")))
+            continue
+        if isinstance(resource, os.PathLike):
+            found.append(os.fspath(resource))
+        else:
+            # Imported from a zip: the system loads files only, so a copy is
+            # extracted and kept until the interpreter exits.
+            found.append(os.fspath(_extracted.enter_context(importlib.resources.as_file(resource))))
+    return found
+
+
+def _package_files():
+    if sys.version_info >= (3, 9):
+        return importlib.resources.files(__package__)
+    import pathlib  # Python 3.8: no files(); the package's folder on disk
+
+    return pathlib.Path(os.path.dirname(os.path.abspath(__file__)))
+
+
+_extracted = contextlib.ExitStack()
+atexit.register(_extracted.close)
 
 
 class Library:
@@ -216,7 +242,8 @@ def load(library: Union[str, "os.PathLike[str]", None] = None, folder: Optional[
     """Loads the library once per file and process.
 
     Looked for in this order: ``library``, the environment variable
-    ``ORMI_CONTROL_LIBRARY``, a copy shipped inside this package, the
+    ``ORMI_CONTROL_LIBRARY``, the copy bundled in this package (its
+    ``lib/`` data, through importlib.resources), the
     platform's search (``PATH`` / ``LD_LIBRARY_PATH`` and the system's
     folders). A path given by the caller or the environment is the only
     one tried. ``folder`` is the directory whose ``ormi_control.ini`` the
@@ -231,7 +258,7 @@ def load(library: Union[str, "os.PathLike[str]", None] = None, folder: Optional[
         candidates = [os.environ[_ENV]]
         origin = _ENV
     else:
-        candidates = _shipped_candidates()
+        candidates = _bundled_candidates()
         found = ctypes.util.find_library("ormi_control")
         candidates += [found] if found else []
         candidates.append(library_file_name())
