@@ -20,6 +20,10 @@ COLLECTIONS = os.path.join(REPO, "ansible")
 PLAYBOOK = "ormi.devices.rolling_update"
 OLD_VERSION = "2.1.0"
 
+with open(os.path.join(REPO, "CMakeLists.txt")) as _f:
+    # The product version, which galaxy.yml carries too.
+    VERSION = re.search(r"^project\([a-z_]* VERSION ([0-9.]+) ", _f.read(), re.M).group(1)
+
 # What ormi update waits for, short enough for simulated devices.
 FAST_WAITS = {"ormi_reboot_wait": 20, "ormi_poll_interval": 0.2}
 

@@ -280,7 +280,7 @@ def test_collection_passes_the_sanity_checks_that_run_offline(tmp_path):
     runs = [
         ["ansible-test", "sanity", "--python", "3.11"] + skip,
         ["/usr/bin/python3", SANITY + "/validate-modules/validate.py", "--arg-spec", "--collection",
-         "ansible_collections/ormi/devices", "--collection-version", "1.0.0", "--plugin-type", "module",
+         "ansible_collections/ormi/devices", "--collection-version", fleet.VERSION, "--plugin-type", "module",
          "-w"] + sorted(str(p.relative_to(root)) for p in (root / "plugins" / "modules").glob("*.py")),
         ["/usr/bin/python3", "-m", "pycodestyle", "--max-line-length", "160", "--ignore", pep8_ignore, "plugins"],
         ["yamllint", "-c", SANITY + "/yamllint/config/default.yml", "meta", "galaxy.yml", "playbooks", "examples"],
@@ -310,7 +310,7 @@ def test_collection_builds_and_installs_from_its_tarball(tmp_path):
     source = os.path.join(fleet.COLLECTIONS, "ansible_collections", "ormi", "devices")
     subprocess.run(["ansible-galaxy", "collection", "build", "--output-path", str(tmp_path), source],
                    env=env, check=True, capture_output=True, timeout=120)
-    tarball = tmp_path / "ormi-devices-1.0.0.tar.gz"
+    tarball = tmp_path / ("ormi-devices-%s.tar.gz" % fleet.VERSION)
     subprocess.run(["ansible-galaxy", "collection", "install", "-p", str(tmp_path / "installed"), str(tarball)],
                    env=env, check=True, capture_output=True, timeout=120)
     env["ANSIBLE_COLLECTIONS_PATH"] = str(tmp_path / "installed")
