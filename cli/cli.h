@@ -1,27 +1,37 @@
 // ormi: shared declarations of the command-line program (options, exit
 // codes, and the families of the other cli/ files).
 #pragma once
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-// Exit codes: scripts tell the outcome by these alone.
+// Exit codes: scripts tell the outcome by these alone. Their names and texts
+// are in exit.cpp's table.
 enum {
     ORMI_EXIT_OK = 0,
-    ORMI_EXIT_FAILED = 1, // the device refused a get/set, or the program could not start
+    ORMI_EXIT_FAILED = 1,
     ORMI_EXIT_USAGE = 2,
     ORMI_EXIT_UNREACHABLE = 3,
     ORMI_EXIT_LOGIN = 4,
-    ORMI_EXIT_NOFIT = 5, // the package does not fit the device
+    ORMI_EXIT_NOFIT = 5,
     ORMI_EXIT_UPLOAD = 6,
     ORMI_EXIT_INSTALL = 7,
-    ORMI_EXIT_REBOOT = 8,       // the device did not answer again after the reboot
-    ORMI_EXIT_CORRUPT = 9,      // the package is not an intact bzip2 stream
-    ORMI_EXIT_SOME_FAILED = 10, // several devices: not all succeeded
-    ORMI_EXIT_VERSION = 11,     // after the update the device reports another version than expected
+    ORMI_EXIT_REBOOT = 8,
+    ORMI_EXIT_CORRUPT = 9,
+    ORMI_EXIT_SOME_FAILED = 10,
+    ORMI_EXIT_VERSION = 11,
 };
 
-const char* cli_resultName(int code);
+// --- exit.cpp: the exit codes' table ---
+struct exit_code {
+    int number;
+    const char* name; // the "result" of --json
+    const char* text; // the short meaning --help gives
+};
+const exit_code* exit_table(std::size_t* count); // in order of number
+const char* exit_name(int code);                 // "failed" for a number not in the table
+std::string exit_helpText();                     // the "Exit codes:" lines of --help
 
 struct cli_options {
     std::string command;           // check, get, set, io-get, io-set, update

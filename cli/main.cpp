@@ -43,11 +43,11 @@ const char mainHelp[] =
     "  io get BASE CHANNEL            print an input or output channel\n"
     "  io set BASE CHANNEL VALUE      set an output channel\n"
     "  update PACKAGE                 check, upload, install, reboot and read the version again\n"
-    "Run 'ormi COMMAND --help' for a command's options.\n"
-    "Exit codes: 0 done, 1 refused by the device, 2 bad usage, 3 device unreachable,\n"
-    "  4 login refused, 5 package does not fit the device, 6 upload failed, 7 installation failed,\n"
-    "  8 device not back after reboot, 9 package corrupt, 10 not all devices succeeded,\n"
-    "  11 the device came back with another version than --expect-version.\n";
+    "Run 'ormi COMMAND --help' for a command's options.\n";
+
+const char ioHelp[] =
+    "usage: ormi io get BASE CHANNEL [OPTIONS]\n       ormi io set BASE CHANNEL VALUE [OPTIONS]\nReads or "
+    "sets a channel (di1, do1, ai1, ao2, ...) of module BASE.\n";
 
 const char updateHelp[] =
     "usage: ormi update PACKAGE [OPTIONS]\n"
@@ -207,109 +207,182 @@ std::string absolutePath(const std::string& path)
 #endif
 }
 
-int parse(int argc, char** argv, cli_options* o)
+// What parsing has seen beyond the options themselves.
+struct parse_state {
+    std::vector<std::string> words; // the command and its arguments
+    bool deviceGiven = false;
+    bool connectionGiven = false; // --user, --login-method, --timeout or --password-file
+};
+
+// An option and what it does: a flag, a value of seconds stored in
+// `seconds`, or a value that apply checks and stores ("" when good, else
+// the complaint).
+struct option_rule {
+    const char* name;
+    bool cli_options::*flag;
+    double cli_options::*seconds;
+    std::string (*apply)(const std::string& value, cli_options* o, parse_state* p);
+};
+
+const option_rule optionRules[] = {
+    { "--help", &cli_options::help, nullptr, nullptr },
+    { "-h", &cli_options::help, nullptr, nullptr },
+    { "--json", &cli_options::json, nullptr, nullptr },
+    { "--no-verify", &cli_options::noVerify, nullptr, nullptr },
+    { "--force", &cli_options::force, nullptr, nullptr },
+    { "--dry-run", &cli_options::dryRun, nullptr, nullptr },
+    { "--device", nullptr, nullptr,
+      [](const std::string& v, cli_options* o, parse_state* p) -> std::string {
+          if (!parseDevice(v, &o->host, &o->port))
+              return "--device takes HOST[:PORT], not " + v;
+          o->device = v;
+          p->deviceGiven = true;
+          return "";
+      } },
+    { "--user", nullptr, nullptr,
+      [](const std::string& v, cli_options* o, parse_state* p) -> std::string {
+          if (!plainText(v))
+              return "--user: at most 254 printable characters";
+          o->user = v;
+          p->connectionGiven = true;
+          return "";
+      } },
+    { "--login-method", nullptr, nullptr,
+      [](const std::string& v, cli_options* o, parse_state* p) -> std::string {
+          p->connectionGiven = true;
+          return parseInt(v, 1, 2, &o->loginMethod) ? "" : "--login-method is 1 or 2";
+      } },
+    { "--timeout", nullptr, nullptr,
+      [](const std::string& v, cli_options* o, parse_state* p) -> std::string {
+          p->connectionGiven = true;
+          return parseInt(v, 1, 3600, &o->timeout) ? "" : "--timeout takes whole seconds from 1";
+      } },
+    { "--password-file", nullptr, nullptr,
+      [](const std::string& v, cli_options* o, parse_state* p) -> std::string {
+          o->passwordFile = v;
+          p->connectionGiven = true;
+          return "";
+      } },
+    { "--settings", nullptr, nullptr,
+      [](const std::string& v, cli_options* o, parse_state*) -> std::string {
+          o->settings = v;
+          return "";
+      } },
+    { "--devices", nullptr, nullptr,
+      [](const std::string& v, cli_options* o, parse_state*) -> std::string {
+          o->devicesFile = v;
+          return "";
+      } },
+    { "--parallel", nullptr, nullptr,
+      [](const std::string& v, cli_options* o, parse_state*) -> std::string {
+          return parseInt(v, 1, 64, &o->parallel) ? "" : "--parallel takes 1 to 64";
+      } },
+    { "--retries", nullptr, nullptr,
+      [](const std::string& v, cli_options* o, parse_state*) -> std::string {
+          return parseInt(v, 0, 100, &o->retries) ? "" : "--retries takes 0 to 100";
+      } },
+    { "--retry-pause", nullptr, &cli_options::retryPause, nullptr },
+    { "--reboot-wait", nullptr, &cli_options::rebootWait, nullptr },
+    { "--install-wait", nullptr, &cli_options::installWait, nullptr },
+    { "--upload-wait", nullptr, &cli_options::uploadWait, nullptr },
+    { "--poll-interval", nullptr, &cli_options::pollInterval, nullptr },
+    { "--expect-version", nullptr, nullptr,
+      [](const std::string& v, cli_options* o, parse_state*) -> std::string {
+          if (v.empty() || !plainText(v))
+              return "--expect-version takes a version, e.g. 2.2.0";
+          o->expectVersion = v;
+          return "";
+      } },
+};
+
+const option_rule* findOption(const std::string& name)
 {
-    static const char* const valued[] = { "--device",        "--user",          "--login-method",  "--timeout",
-                                          "--password-file", "--settings",      "--devices",       "--parallel",
-                                          "--retries",       "--retry-pause",   "--reboot-wait",   "--install-wait",
-                                          "--upload-wait",   "--poll-interval", "--expect-version" };
-    std::vector<std::string> words;
-    bool deviceGiven = false, connectionGiven = false;
+    for (const option_rule& rule : optionRules)
+        if (name == rule.name)
+            return &rule;
+    return nullptr;
+}
+
+// A command, the number of words it takes, and its --help text.
+struct command_rule {
+    const char* name;
+    std::size_t low, high;
+    const char* help;
+};
+
+const command_rule commandRules[] = {
+    { "check", 0, 0,
+      "usage: ormi check [OPTIONS]\nChecks the connection and login and shows the device type and package version.\n" },
+    { "get", 2, 3,
+      "usage: ormi get TYPE MODULE [KEY] [OPTIONS]\nPrints module MODULE of kind TYPE (e.g. configuration devicebase), or "
+      "the value of KEY\n(a dotted path) in it.\n" },
+    { "set", 4, 4,
+      "usage: ormi set TYPE MODULE KEY VALUE [OPTIONS]\nReads the module, sets KEY to VALUE (a JSON value as it "
+      "stands, e.g. '\"text\"' or 5) and\nwrites the module back. KEY \"\" sends VALUE as the whole module. VALUE "
+      "@FILE reads FILE.\n" },
+    { "io-get", 2, 2, ioHelp },
+    { "io-set", 3, 3, ioHelp },
+    { "update", 1, 1, updateHelp },
+};
+
+const command_rule* findCommand(const std::string& name)
+{
+    for (const command_rule& rule : commandRules)
+        if (name == rule.name)
+            return &rule;
+    return nullptr;
+}
+
+// The options into o, everything else into p->words. Flags are taken only as
+// they stand; a valued option as --name VALUE or --name=VALUE.
+int readOptions(int argc, char** argv, cli_options* o, parse_state* p)
+{
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--") {
             for (++i; i < argc; ++i)
-                words.push_back(argv[i]);
+                p->words.push_back(argv[i]);
             break;
         }
-        if (arg == "--help" || arg == "-h") {
-            o->help = true;
-            continue;
-        }
-        if (arg == "--json") {
-            o->json = true;
-            continue;
-        }
-        if (arg == "--no-verify") {
-            o->noVerify = true;
-            continue;
-        }
-        if (arg == "--force" || arg == "--dry-run") {
-            (arg == "--force" ? o->force : o->dryRun) = true;
+        const option_rule* rule = findOption(arg);
+        if (rule && rule->flag) {
+            o->*(rule->flag) = true;
             continue;
         }
         if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            words.push_back(arg);
+            p->words.push_back(arg);
             continue;
         }
         std::string name = arg, value;
-        bool inlineValue = false;
         std::size_t eq = arg.find('=');
         if (eq != std::string::npos) {
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
-            inlineValue = true;
         }
-        bool known = false;
-        for (const char* v : valued)
-            known = known || name == v;
-        if (!known)
+        rule = findOption(name);
+        if (!rule || rule->flag)
             return bad("unknown option " + name);
-        if (!inlineValue) {
+        if (eq == std::string::npos) {
             if (i + 1 >= argc)
                 return bad(name + " needs a value");
             value = argv[++i];
         }
-        double seconds = 0;
-        if (name == "--device") {
-            if (!parseDevice(value, &o->host, &o->port))
-                return bad("--device takes HOST[:PORT], not " + value);
-            o->device = value;
-            deviceGiven = true;
-        } else if (name == "--user") {
-            if (!plainText(value))
-                return bad("--user: at most 254 printable characters");
-            o->user = value;
-            connectionGiven = true;
-        } else if (name == "--login-method") {
-            if (!parseInt(value, 1, 2, &o->loginMethod))
-                return bad("--login-method is 1 or 2");
-            connectionGiven = true;
-        } else if (name == "--timeout") {
-            if (!parseInt(value, 1, 3600, &o->timeout))
-                return bad("--timeout takes whole seconds from 1");
-            connectionGiven = true;
-        } else if (name == "--password-file") {
-            o->passwordFile = value;
-            connectionGiven = true;
-        } else if (name == "--settings") {
-            o->settings = value;
-        } else if (name == "--expect-version") {
-            if (value.empty() || !plainText(value))
-                return bad("--expect-version takes a version, e.g. 2.2.0");
-            o->expectVersion = value;
-        } else if (name == "--devices") {
-            o->devicesFile = value;
-        } else if (name == "--parallel") {
-            if (!parseInt(value, 1, 64, &o->parallel))
-                return bad("--parallel takes 1 to 64");
-        } else if (name == "--retries") {
-            if (!parseInt(value, 0, 100, &o->retries))
-                return bad("--retries takes 0 to 100");
-        } else if (!parseNumber(value, 0, 86400, &seconds)) {
-            return bad(name + " takes seconds, not " + value);
-        } else if (name == "--retry-pause") {
-            o->retryPause = seconds;
-        } else if (name == "--reboot-wait") {
-            o->rebootWait = seconds;
-        } else if (name == "--install-wait") {
-            o->installWait = seconds;
-        } else if (name == "--upload-wait") {
-            o->uploadWait = seconds;
-        } else if (name == "--poll-interval") {
-            o->pollInterval = seconds;
+        if (rule->seconds) {
+            if (!parseNumber(value, 0, 86400, &(o->*(rule->seconds))))
+                return bad(name + " takes seconds, not " + value);
+            continue;
         }
+        std::string complaint = rule->apply(value, o, p);
+        if (!complaint.empty())
+            return bad(complaint);
     }
+    return ORMI_EXIT_OK;
+}
+
+// The command and its arguments from the words; "io get" and "io set" are
+// the commands io-get and io-set. -1: help is asked for.
+int takeCommand(std::vector<std::string> words, cli_options* o)
+{
     if (words.empty()) {
         if (o->help)
             return -1;
@@ -331,54 +404,54 @@ int parse(int argc, char** argv, cli_options* o)
     o->args = words;
     if (o->help)
         return -1;
-    struct arity {
-        const char* name;
-        std::size_t low, high;
-    } table[] = { { "check", 0, 0 },  { "get", 2, 3 },    { "set", 4, 4 },
-                  { "io-get", 2, 2 }, { "io-set", 3, 3 }, { "update", 1, 1 } };
-    bool found = false;
-    for (const arity& a : table) {
-        if (command != a.name)
-            continue;
-        found = true;
-        if (words.size() < a.low || words.size() > a.high)
-            return bad("wrong number of arguments for " + command);
-    }
-    if (!found)
+    const command_rule* rule = findCommand(command);
+    if (!rule)
         return bad("unknown command " + command);
-    if (!o->devicesFile.empty() && command != "update")
+    if (words.size() < rule->low || words.size() > rule->high)
+        return bad("wrong number of arguments for " + command);
+    return ORMI_EXIT_OK;
+}
+
+// The options that go with one command only, or not with each other.
+int checkCombinations(const cli_options* o, const parse_state& p)
+{
+    if (!o->devicesFile.empty() && o->command != "update")
         return bad("--devices is for update");
-    if ((!o->expectVersion.empty() || o->force || o->dryRun) && command != "update")
+    if ((!o->expectVersion.empty() || o->force || o->dryRun) && o->command != "update")
         return bad("--expect-version, --force and --dry-run are for update");
-    if (!o->settings.empty() && (deviceGiven || connectionGiven || !o->devicesFile.empty()))
+    if (!o->settings.empty() && (p.deviceGiven || p.connectionGiven || !o->devicesFile.empty()))
         return bad(
             "--settings is used as it is: no --device, --devices, --user, --login-method, --timeout or --password-file with it");
-    if (o->settings.empty() && o->devicesFile.empty() && !deviceGiven)
+    if (o->settings.empty() && o->devicesFile.empty() && !p.deviceGiven)
         return bad("--device or --settings is needed");
-    if (deviceGiven && !o->devicesFile.empty())
+    if (p.deviceGiven && !o->devicesFile.empty())
         return bad("--device or --devices, not both");
     return ORMI_EXIT_OK;
 }
 
+// ORMI_EXIT_OK, -1 when help is asked for, or the usage error (said).
+int parse(int argc, char** argv, cli_options* o)
+{
+    parse_state p;
+    int read = readOptions(argc, argv, o, &p);
+    if (read != ORMI_EXIT_OK)
+        return read;
+    int taken = takeCommand(p.words, o);
+    if (taken != ORMI_EXIT_OK)
+        return taken;
+    return checkCombinations(o, p);
+}
+
 void showHelp(const cli_options& o)
 {
-    const std::string& c = o.command;
-    if (c == "check")
-        usage(
-            "usage: ormi check [OPTIONS]\nChecks the connection and login and shows the device type and package version.\n");
-    else if (c == "get")
-        usage(
-            "usage: ormi get TYPE MODULE [KEY] [OPTIONS]\nPrints module MODULE of kind TYPE (e.g. configuration devicebase), or the value of KEY\n(a dotted path) in it.\n");
-    else if (c == "set")
-        usage(
-            "usage: ormi set TYPE MODULE KEY VALUE [OPTIONS]\nReads the module, sets KEY to VALUE (a JSON value as it stands, e.g. '\"text\"' or 5) and\nwrites the module back. KEY \"\" sends VALUE as the whole module. VALUE @FILE reads FILE.\n");
-    else if (c == "io-get" || c == "io-set")
-        usage(
-            "usage: ormi io get BASE CHANNEL [OPTIONS]\n       ormi io set BASE CHANNEL VALUE [OPTIONS]\nReads or sets a channel (di1, do1, ai1, ao2, ...) of module BASE.\n");
-    else if (c == "update")
-        usage(updateHelp);
-    else
-        usage(mainHelp);
+    const command_rule* rule = findCommand(o.command);
+    if (rule) {
+        usage(rule->help);
+        return;
+    }
+    std::fputs(mainHelp, stdout);
+    std::fputs(exit_helpText().c_str(), stdout);
+    std::fputs(connectionHelp, stdout);
 }
 
 int obtainPassword(const cli_options& o, std::string* password)
@@ -506,6 +579,133 @@ int runIo(const cli_options& o, cli_result* r, std::string* value)
     return finish(r, ORMI_EXIT_OK, o.command == "io-set" ? "set" : "");
 }
 
+// The package, read and tested before anything else happens. A package that
+// is not an intact bzip2 stream ends the run here: nothing is sent.
+int readPackage(const cli_options& o, std::vector<char>* package)
+{
+    if (!readFile(o.args[0], package)) {
+        std::fprintf(stderr, "ormi: cannot read the package %s\n", o.args[0].c_str());
+        return ORMI_EXIT_USAGE;
+    }
+    if (o.noVerify)
+        return ORMI_EXIT_OK;
+    std::string why;
+    int verdict = bz2_verify((const unsigned char*)package->data(), package->size(), &why);
+    if (verdict == BZ2_CHECK_OK)
+        return ORMI_EXIT_OK;
+    std::fprintf(stderr,
+                 "ormi: %s is not an intact bzip2 package (%s); nothing was sent. "
+                 "Download it again, or use --no-verify to send it all the same.\n",
+                 o.args[0].c_str(), why.c_str());
+    if (o.json && o.devicesFile.empty()) {
+        cli_result result;
+        finish(&result, ORMI_EXIT_CORRUPT, "the package is not an intact bzip2 stream: " + why);
+        result.package = baseName(o.args[0]);
+        result.bytes = (long long)package->size();
+        result.changed = 0;
+        result.expectedVersion = o.expectVersion;
+        result.dryRun = o.dryRun;
+        std::printf("%s\n", report_json(o, "update", result).c_str());
+    }
+    return ORMI_EXIT_CORRUPT;
+}
+
+// set's VALUE, or the text of the file @FILE names.
+int readSetValue(const cli_options& o, std::string* value)
+{
+    *value = o.args[3];
+    if (value->empty() || (*value)[0] != '@')
+        return ORMI_EXIT_OK;
+    std::vector<char> data;
+    if (!readFile(value->substr(1), &data)) {
+        std::fprintf(stderr, "ormi: cannot read %s\n", value->substr(1).c_str());
+        return ORMI_EXIT_USAGE;
+    }
+    value->assign(data.begin(), data.end());
+    return ORMI_EXIT_OK;
+}
+
+// The settings text the library will read: the --settings file as it is (and
+// from it where the device is, for telling network failures from refusals),
+// or one made from the options and the password.
+int readConnection(cli_options* o, std::string* settingsText, std::string* password)
+{
+    if (o->settings.empty()) {
+        int got = obtainPassword(*o, password);
+        if (got == ORMI_EXIT_OK)
+            *settingsText = work_settingsText(*o, *password);
+        return got;
+    }
+    std::vector<char> data;
+    if (!readFile(o->settings, &data)) {
+        std::fprintf(stderr, "ormi: cannot read the settings file %s\n", o->settings.c_str());
+        return ORMI_EXIT_USAGE;
+    }
+    settingsText->assign(data.begin(), data.end());
+    return readSettings(*settingsText, o, password);
+}
+
+// Several devices: a child process each, which takes the password from its
+// environment, never from the command line.
+int runDevices(const cli_options& o, const std::string& password)
+{
+#ifdef _WIN32
+    SetEnvironmentVariableA("ORMI_PASSWORD", password.c_str());
+    _putenv_s("ORMI_PASSWORD", password.c_str());
+#else
+    setenv("ORMI_PASSWORD", password.c_str(), 1);
+#endif
+    work_installSignalHandlers();
+    return multi_run(o, absolutePath(o.args[0]));
+}
+
+// The command on the device, in the working folder; the library's login is
+// checked first, but for check and update, which tell more of a failed one.
+void runCommand(const cli_options& o, const std::vector<char>& package, const std::string& setValue, cli_result* result,
+                std::string* value)
+{
+    if (o.command == "check") {
+        runCheck(o, result);
+        return;
+    }
+    if (o.command == "update") {
+        update_run(o, package, baseName(o.args[0]), result);
+        return;
+    }
+    std::string why;
+    int outcome = device_check(&why);
+    if (outcome != DEVICE_DONE)
+        finish(result, outcome == DEVICE_REFUSED ? ORMI_EXIT_LOGIN : ORMI_EXIT_UNREACHABLE, why);
+    else if (o.command == "get")
+        runGet(o, result, value);
+    else if (o.command == "set")
+        runSet(o, setValue, result);
+    else
+        runIo(o, result, value);
+}
+
+void printResult(const cli_options& o, const cli_result& result, std::string value)
+{
+    bool printsValue = result.code == ORMI_EXIT_OK && (o.command == "get" || o.command == "io-get");
+    if (o.json) {
+        cli_result shown = result;
+        if (printsValue)
+            shown.message = value;
+        std::printf("%s\n", report_json(o, o.command.c_str(), shown).c_str());
+    } else if (printsValue) {
+        std::fputs(value.c_str(), stdout);
+        if (value.empty() || value.back() != '\n')
+            std::fputs("\n", stdout);
+    } else if (result.code != ORMI_EXIT_OK) {
+        std::fprintf(stderr, "ormi: %s: %s\n", o.device.c_str(), result.message.c_str());
+    } else if (o.command == "update" && result.versionChanged == 0 && o.expectVersion.empty()) {
+        std::fprintf(stderr, "ormi: %s: warning: %s\n", o.device.c_str(), result.message.c_str());
+    } else if (o.command == "update") {
+        std::printf("%s: %s\n", o.device.c_str(), result.message.c_str());
+    }
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -522,75 +722,18 @@ int main(int argc, char** argv)
 
     // Everything read from files is read before the working folder is entered.
     std::vector<char> package;
-    std::string setValueText;
-    if (o.command == "update") {
-        if (!readFile(o.args[0], &package)) {
-            std::fprintf(stderr, "ormi: cannot read the package %s\n", o.args[0].c_str());
-            return ORMI_EXIT_USAGE;
-        }
-        if (!o.noVerify) {
-            std::string why;
-            int verdict = bz2_verify((const unsigned char*)package.data(), package.size(), &why);
-            if (verdict != BZ2_CHECK_OK) {
-                std::fprintf(stderr,
-                             "ormi: %s is not an intact bzip2 package (%s); nothing was sent. "
-                             "Download it again, or use --no-verify to send it all the same.\n",
-                             o.args[0].c_str(), why.c_str());
-                if (o.json && o.devicesFile.empty()) {
-                    cli_result result;
-                    finish(&result, ORMI_EXIT_CORRUPT, "the package is not an intact bzip2 stream: " + why);
-                    result.package = baseName(o.args[0]);
-                    result.bytes = (long long)package.size();
-                    result.changed = 0;
-                    result.expectedVersion = o.expectVersion;
-                    result.dryRun = o.dryRun;
-                    std::printf("%s\n", report_json(o, "update", result).c_str());
-                }
-                return ORMI_EXIT_CORRUPT;
-            }
-        }
-    }
-    if (o.command == "set") {
-        setValueText = o.args[3];
-        if (!setValueText.empty() && setValueText[0] == '@') {
-            std::vector<char> data;
-            if (!readFile(setValueText.substr(1), &data)) {
-                std::fprintf(stderr, "ormi: cannot read %s\n", setValueText.substr(1).c_str());
-                return ORMI_EXIT_USAGE;
-            }
-            setValueText.assign(data.begin(), data.end());
-        }
-    }
-
-    std::string settingsText, password;
-    if (!o.settings.empty()) {
-        std::vector<char> data;
-        if (!readFile(o.settings, &data)) {
-            std::fprintf(stderr, "ormi: cannot read the settings file %s\n", o.settings.c_str());
-            return ORMI_EXIT_USAGE;
-        }
-        settingsText.assign(data.begin(), data.end());
-        // What the library will use, for telling network failures from refusals.
-        int read = readSettings(settingsText, &o, &password);
-        if (read != ORMI_EXIT_OK)
-            return read;
-    } else {
-        int got = obtainPassword(o, &password);
-        if (got != ORMI_EXIT_OK)
-            return got;
-        if (!o.devicesFile.empty()) {
-            // The children take it from their environment, never from the command line.
-#ifdef _WIN32
-            SetEnvironmentVariableA("ORMI_PASSWORD", password.c_str());
-            _putenv_s("ORMI_PASSWORD", password.c_str());
-#else
-            setenv("ORMI_PASSWORD", password.c_str(), 1);
-#endif
-            work_installSignalHandlers();
-            return multi_run(o, absolutePath(o.args[0]));
-        }
-        settingsText = work_settingsText(o, password);
-    }
+    std::string setValue, settingsText, password;
+    int read = ORMI_EXIT_OK;
+    if (o.command == "update")
+        read = readPackage(o, &package);
+    else if (o.command == "set")
+        read = readSetValue(o, &setValue);
+    if (read == ORMI_EXIT_OK)
+        read = readConnection(&o, &settingsText, &password);
+    if (read != ORMI_EXIT_OK)
+        return read;
+    if (!o.devicesFile.empty())
+        return runDevices(o, password);
 
     work_installSignalHandlers();
     std::string error;
@@ -604,46 +747,12 @@ int main(int argc, char** argv)
         return ORMI_EXIT_FAILED;
     }
     device_setup(o, password, o.host, o.port, o.timeout);
-
     cli_result result;
-    double started = net_now();
     std::string value;
-    const char* commandName = o.command.c_str();
-    if (o.command == "check")
-        runCheck(o, &result);
-    else if (o.command == "update")
-        update_run(o, package, baseName(o.args[0]), &result);
-    else {
-        std::string why;
-        int outcome = device_check(&why);
-        if (outcome != DEVICE_DONE)
-            finish(&result, outcome == DEVICE_REFUSED ? ORMI_EXIT_LOGIN : ORMI_EXIT_UNREACHABLE, why);
-        else if (o.command == "get")
-            runGet(o, &result, &value);
-        else if (o.command == "set")
-            runSet(o, setValueText, &result);
-        else
-            runIo(o, &result, &value);
-    }
+    double started = net_now();
+    runCommand(o, package, setValue, &result, &value);
     result.seconds = net_now() - started;
     work_close();
-
-    bool printsValue = result.code == ORMI_EXIT_OK && (o.command == "get" || o.command == "io-get");
-    if (o.json) {
-        if (printsValue)
-            result.message = value;
-        std::printf("%s\n", report_json(o, commandName, result).c_str());
-    } else if (printsValue) {
-        std::fputs(value.c_str(), stdout);
-        if (value.empty() || value.back() != '\n')
-            std::fputs("\n", stdout);
-    } else if (result.code != ORMI_EXIT_OK) {
-        std::fprintf(stderr, "ormi: %s: %s\n", o.device.c_str(), result.message.c_str());
-    } else if (o.command == "update" && result.versionChanged == 0 && o.expectVersion.empty()) {
-        std::fprintf(stderr, "ormi: %s: warning: %s\n", o.device.c_str(), result.message.c_str());
-    } else if (o.command == "update") {
-        std::printf("%s: %s\n", o.device.c_str(), result.message.c_str());
-    }
-    std::fflush(stdout);
+    printResult(o, result, value);
     return result.code;
 }

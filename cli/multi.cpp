@@ -87,7 +87,7 @@ void runOne(const cli_options& options, const std::string& package, deviceRun* r
     run->code = code;
     run->seconds = net_now() - run->started;
     std::string message = edit_member(run->resultLine, "message");
-    run->status = (code == ORMI_EXIT_OK ? "done: " : std::string("FAILED (") + cli_resultName(code) + "): ") +
+    run->status = (code == ORMI_EXIT_OK ? "done: " : std::string("FAILED (") + exit_name(code) + "): ") +
                   (message.empty() ? run->status : message);
 }
 
@@ -219,8 +219,8 @@ int multi_run(const cli_options& options, const std::string& package)
             message = r.status;
         std::string afterText = after.empty() ? "-" : after + (same ? " (unchanged)" : "");
         std::snprintf(row, sizeof row, "%-*s  %-22s %4d  %-12s %-24s %6.1fs  %s\n", (int)width, r.device.c_str(),
-                      cli_resultName(r.code), r.code, before.empty() ? "-" : before.c_str(), afterText.c_str(),
-                      r.seconds, message.c_str());
+                      exit_name(r.code), r.code, before.empty() ? "-" : before.c_str(), afterText.c_str(), r.seconds,
+                      message.c_str());
         table += row;
         if (options.json) {
             if (!r.resultLine.empty()) {

@@ -4,36 +4,6 @@
 #include <cstdio>
 #include <string>
 
-const char* cli_resultName(int code)
-{
-    switch (code) {
-    case ORMI_EXIT_OK:
-        return "ok";
-    case ORMI_EXIT_USAGE:
-        return "usage";
-    case ORMI_EXIT_UNREACHABLE:
-        return "unreachable";
-    case ORMI_EXIT_LOGIN:
-        return "login-refused";
-    case ORMI_EXIT_NOFIT:
-        return "package-does-not-fit";
-    case ORMI_EXIT_UPLOAD:
-        return "upload-failed";
-    case ORMI_EXIT_INSTALL:
-        return "installation-failed";
-    case ORMI_EXIT_REBOOT:
-        return "not-back-after-reboot";
-    case ORMI_EXIT_CORRUPT:
-        return "package-corrupt";
-    case ORMI_EXIT_SOME_FAILED:
-        return "some-failed";
-    case ORMI_EXIT_VERSION:
-        return "wrong-version";
-    default:
-        return "failed";
-    }
-}
-
 int finish(cli_result* result, int code, const std::string& message)
 {
     result->code = code;
@@ -85,7 +55,7 @@ std::string report_json(const cli_options& options, const char* command, const c
     std::string out =
         "{\"device\":" + report_jsonString(options.device) + ",\"command\":" + report_jsonString(command) +
         ",\"ok\":" + (r.code == ORMI_EXIT_OK ? "true" : "false") + ",\"exit_code\":" + std::to_string(r.code) +
-        ",\"result\":" + report_jsonString(cli_resultName(r.code)) + ",\"message\":" + report_jsonString(r.message);
+        ",\"result\":" + report_jsonString(exit_name(r.code)) + ",\"message\":" + report_jsonString(r.message);
     if (!r.package.empty())
         out += ",\"package\":" + report_jsonString(r.package);
     if (r.bytes >= 0)

@@ -45,3 +45,9 @@ if(TARGET ormi_cli_core)
     endif()
   endif()
 endif()
+
+# The documents are read from the source tree; natively only, where its paths are the program's.
+if(TARGET ormi_cli_core AND NOT WIN32)
+  ormi_add_gtest(cli_exit_codes_test SOURCES cli_exit_codes_test.cpp LIBS ormi_cli_core TIMEOUT 60)
+  target_compile_definitions(cli_exit_codes_test PRIVATE ORMI_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+endif()

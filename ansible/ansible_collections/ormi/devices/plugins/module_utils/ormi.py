@@ -14,20 +14,21 @@ __metaclass__ = type
 import json
 import os
 
-# Exit codes of ormi, with the result names its --json objects carry.
+# Exit codes of ormi, with the result names its --json objects carry and the
+# texts of its --help: as cli/exit.cpp has them (tests/cli_exit_codes_test.cpp).
 EXIT_CODES = {
     0: ("ok", "done"),
-    1: ("failed", "the device refused the request"),
-    2: ("usage", "bad usage of the ormi program"),
-    3: ("unreachable", "the device cannot be reached"),
-    4: ("login-refused", "the device refused the login"),
-    5: ("package-does-not-fit", "the package does not fit the device"),
-    6: ("upload-failed", "the upload failed"),
-    7: ("installation-failed", "the installation failed"),
-    8: ("not-back-after-reboot", "the device did not answer again after the reboot"),
-    9: ("package-corrupt", "the package is not an intact bzip2 stream"),
-    10: ("some-failed", "not every device succeeded"),
-    11: ("wrong-version", "the device came back with another version than expected"),
+    1: ("failed", "refused by the device"),
+    2: ("usage", "bad usage"),
+    3: ("unreachable", "device unreachable"),
+    4: ("login-refused", "login refused"),
+    5: ("package-does-not-fit", "package does not fit the device"),
+    6: ("upload-failed", "upload failed"),
+    7: ("installation-failed", "installation failed"),
+    8: ("not-back-after-reboot", "device not back after reboot"),
+    9: ("package-corrupt", "package corrupt"),
+    10: ("some-failed", "not all devices succeeded"),
+    11: ("wrong-version", "the device came back with another version than --expect-version"),
 }
 
 CONNECTION_OPTIONS = dict(
