@@ -43,7 +43,7 @@ const char mainHelp[] =
     "  io get BASE CHANNEL            print an input or output channel\n"
     "  io set BASE CHANNEL VALUE      set an output channel\n"
     "  update PACKAGE                 check, upload, install, reboot and read the version again\n"
-    "Run 'ormi COMMAND --help' for a command's options.\n";
+    "Run 'ormi COMMAND --help' for a command's options, 'ormi --version' for the version.\n";
 
 const char ioHelp[] =
     "usage: ormi io get BASE CHANNEL [OPTIONS]\n       ormi io set BASE CHANNEL VALUE [OPTIONS]\nReads or "
@@ -711,6 +711,13 @@ void printResult(const cli_options& o, const cli_result& result, std::string val
 int main(int argc, char** argv)
 {
     term_prepareConsole();
+    // --version stands for itself wherever it is given (not after "--").
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("ormi %s\n", ORMI_VERSION);
+            return ORMI_EXIT_OK;
+        }
+    }
     cli_options o;
     int parsed = parse(argc, argv, &o);
     if (parsed == -1) {

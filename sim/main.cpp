@@ -57,6 +57,7 @@ const char usage[] = "usage: ormi-sim [options]\n"
                      "                        folder per device, DIR/PORT; one \"listening on\" line per device\n"
                      "  --fault-on LIST       with --count: the --fault only for these devices (e.g. 2,5,7)\n"
                      "  --help                show this text\n"
+                     "  --version             show the version\n"
                      "After an installation and the reboot that follows it the device reports the version\n"
                      "the installed package's file name carries: the run of digits and dots that ends the\n"
                      "name before \".bz2\", or before the device's version suffix (e.g. \"m\", \"-rc\") and\n"
@@ -112,6 +113,10 @@ int main(int argc, char** argv)
         std::string name = argv[i];
         if (name == "--help" || name == "-h") {
             std::fputs(usage, stdout);
+            return 0;
+        }
+        if (name == "--version") {
+            std::printf("ormi-sim %s\n", ORMI_VERSION);
             return 0;
         }
         if (name == "--tan-line-feed") {
