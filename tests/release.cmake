@@ -14,3 +14,10 @@ foreach(program ormi ormi-sim)
       PASS_REGULAR_EXPRESSION "^${program} ${ORMI_VERSION_PATTERN}\r?\n$" TIMEOUT 30)
   endif()
 endforeach()
+
+# Not a test of its own: the release tests (tests/release/run) drive the
+# installed updater with it.
+if(WIN32 AND TARGET ORMI_updater)
+  add_executable(installed_updater ${CMAKE_CURRENT_SOURCE_DIR}/release/installed_updater.cpp)
+  target_link_libraries(installed_updater PRIVATE ormi_windriver)
+endif()

@@ -118,6 +118,9 @@ static void readSettingsIntoFields(void)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showMode)
 {
+    // Before the library is loaded: it reads the settings of the folder
+    // that is current then.
+    workdir_choose(NULL, 0);
     if (!registerWindowClass(instance))
         MessageBoxA(NULL, "Fehler Windows-Registrierung", "", MB_OK);
 

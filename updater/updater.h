@@ -37,6 +37,12 @@ extern HWND addressField, userField, passwordField, checkStatusField, packageNam
     installStatusField, rebootStatusField;
 extern HWND loadProgress, installProgress, rebootProgress;
 
+// The working folder: a folder of the user's own when the start folder
+// cannot be written (1 and the folder when moved there).
+int workdir_choose(char* chosen, int size);
+int workdir_writable(const char* folder);
+int workdir_userFolder(char* folder, int size);
+
 extern const char controlLibraryName[];
 int bindControlLibrary(void);
 

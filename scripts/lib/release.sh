@@ -37,8 +37,10 @@ release_screenshots() {
   for s in step1-check step2-loaded step3-installed step4-rebooting; do
     if [ ! -f "$shots/$s.png" ] || [ "$exe" -nt "$shots/$s.png" ]; then
       echo "screenshots of the four steps (the demo, about two minutes)"
-      # Headless: the demo drives the updater itself on its own Xvfb.
-      env -u DISPLAY ORMI_DEMO_NATIVE="$ORMI_BUILD_NATIVE" ORMI_DEMO_WIN64="$ORMI_BUILD_WIN64" \
+      # Headless: the demo drives the updater itself on its own Xvfb, in a
+      # prefix of its own (a Wine server already running for another display,
+      # as in scripts/test, would draw the windows there).
+      env -u DISPLAY ORMI_WINEPREFIX="$here/build/wineprefix-shots" ORMI_DEMO_NATIVE="$ORMI_BUILD_NATIVE" ORMI_DEMO_WIN64="$ORMI_BUILD_WIN64" \
         "$here/scripts/demo" >"$here/build/release-demo.log" 2>&1 ||
         { cat "$here/build/release-demo.log"; echo "release: the demo failed" >&2; return 1; }
       return 0
@@ -52,22 +54,35 @@ release_documents() {  # out dir
   local out=$1 src=$here/packaging/docs
   mkdir -p "$out/img"
   release_screenshots || return 1
-  cp "$here"/build/screenshots/step{1-check,2-loaded,3-installed,4-rebooting}.png "$out/img/"
+  local s
+  # The screen is black around the window: only the window goes in.
+  for s in step1-check step2-loaded step3-installed step4-rebooting; do
+    convert "$here/build/screenshots/$s.png" -trim +repage "$out/img/$s.png" || return 1
+  done
   sed "s/@VERSION@/$ORMI_VERSION/g" "$src/ORMI_updater_ger.md" >"$out/ORMI_updater_ger.md"
-  (cd "$out" && pandoc ORMI_updater_ger.md -f markdown -t html5 -s --toc --toc-depth=2 \
+  (cd "$out" && pandoc ORMI_updater_ger.md -f markdown-smart -t html5 -s --toc --toc-depth=2 \
      --css "$src/manual.css" --metadata lang=de --pdf-engine=weasyprint \
      -o ORMI_updater_ger.pdf 2>"$out/pandoc.log") ||
     { cat "$out/pandoc.log"; echo "release: the manual did not build" >&2; return 1; }
-  release_text_1252 "$src/Rechtliche Hinweise.txt" "$out/Rechtliche Hinweise.txt" || return 1
+  sed "s/@VERSION@/$ORMI_VERSION/g" "$src/Rechtliche Hinweise.txt" >"$out/notes.utf8.txt"
+  release_text_1252 "$out/notes.utf8.txt" "$out/Rechtliche Hinweise.txt" || return 1
   local size
   size=$(stat -c %s "$out/Rechtliche Hinweise.txt")
   [ "$size" -lt 2000 ] || { echo "release: Rechtliche Hinweise.txt has $size bytes, the About box shows 1999" >&2; return 1; }
+  # The full texts: ours, and those of what the toolchain links in, as
+  # Debian's packages of that toolchain state them.
+  local gcc_copyright=/usr/share/doc/g++-mingw-w64-x86-64-posix/copyright
   {
-    cat "$src/Lizenzen.txt"
-    printf '\n\n==== Apache License 2.0 (ORMI) ====\n\n'; cat /usr/share/common-licenses/Apache-2.0
-    printf '\n\n==== GNU General Public License 3 (GCC runtime) ====\n\n'; cat /usr/share/common-licenses/GPL-3
+    sed "s/@VERSION@/$ORMI_VERSION/g" "$src/Lizenzen.txt"
+    printf '\n\n==== 1. Apache License 2.0 (ORMI) ====\n\n'; cat "$here/LICENSE"
+    printf '\n\n==== 2. GCC Runtime Library Exception 3.1 (libstdc++, libgcc) ====\n\n'
+    sed -n '/^GCC RUNTIME LIBRARY EXCEPTION/,/^consistent with the licensing of the Independent Modules/p; /^2\. No Weakening of GCC Copyleft/,/^requirements of the license of GCC/p' "$gcc_copyright"
+    printf '\n\n==== 3. GNU General Public License 3 (libstdc++, libgcc) ====\n\n'; cat /usr/share/common-licenses/GPL-3
+    printf '\n\n==== 4. mingw-w64 (runtime, winpthreads) ====\n\n'; cat /usr/share/doc/mingw-w64-common/copyright
   } >"$out/Lizenzen.utf8.txt"
-  release_text_1252 "$out/Lizenzen.utf8.txt" "$out/Lizenzen.txt"
+  grep -q "No Weakening" "$out/Lizenzen.utf8.txt" || { echo "release: the GCC exception text was not found in $gcc_copyright" >&2; return 1; }
+  # A name in the collected texts that code page 1252 lacks is transliterated.
+  sed 's/\r$//; s/$/\r/' "$out/Lizenzen.utf8.txt" | iconv -f UTF-8 -t CP1252//TRANSLIT >"$out/Lizenzen.txt"
 }
 
 release_text_1252() {  # utf-8 source, cp1252 target with CRLF line ends
@@ -86,6 +101,10 @@ release_stage() {  # arch, documents dir, stage dir
   rm -rf "$stage"
   mkdir -p "$stage/sdk"
   cp "$build"/{ORMI_updater.exe,ormi_control.dll,ormi.exe,ormi-sim.exe} "$stage/"
+  # The builds carry debug information (RelWithDebInfo); the release does not.
+  local strip=x86_64-w64-mingw32-strip
+  [ "$1" = x86 ] && strip=i686-w64-mingw32-strip
+  "$strip" --strip-debug "$stage"/*.exe "$stage"/*.dll
   cp "$here/control/ormi_control.h" "$build/ormi_control.def" "$build/ormi_control.lib" "$stage/sdk/"
   cp "$docs/ORMI_updater_ger.pdf" "$docs/Rechtliche Hinweise.txt" "$docs/Lizenzen.txt" "$stage/"
   release_text_1252 "$here/LICENSE" "$stage/LICENSE.txt"
@@ -114,20 +133,26 @@ release_sign_tree() {  # stage dir
 # the uninstall entry, and a major upgrade of every earlier version.
 release_msi() {  # arch, stage dir, version, out file
   local arch=$1 stage=$2 version=$3 out=$4 wxs
-  wxs="${out%.msi}.wxs"
+  # wixl takes sources relative to the .wxs only: it is written beside the
+  # stage, and every path in it is relative.
+  local top
+  top=$(dirname "$stage")
+  wxs="$top/$(basename "${out%.msi}").wxs"
+  cp "$here/updater/ORMI_updater.ico" "$top/ORMI_updater.ico"
   local pf=ProgramFilesFolder win64=no code=$ORMI_UPGRADE_CODE_x86
   [ "$arch" = x64 ] && { pf=ProgramFiles64Folder; win64=yes; code=$ORMI_UPGRADE_CODE_x64; }
-  {
+  (
+    cd "$top" || exit 1
     cat <<XML
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
   <Product Id="*" Name="ORMI $version ($arch)" Language="1031" Codepage="1252" Version="$version"
            Manufacturer="$ORMI_PUBLISHER" UpgradeCode="$code">
-    <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine" Platform="$arch"
+    <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"
              Description="ORMI updater, Bibliothek und Kommandozeile $version" Manufacturer="$ORMI_PUBLISHER"/>
     <MajorUpgrade DowngradeErrorMessage="Eine neuere Version von ORMI ist bereits installiert. Bitte entfernen Sie sie zuerst, wenn Sie diese ältere Version installieren wollen."/>
     <Media Id="1" Cabinet="ormi.cab" EmbedCab="yes"/>
-    <Icon Id="updater.ico" SourceFile="$here/updater/ORMI_updater.ico"/>
+    <Icon Id="updater.ico" SourceFile="ORMI_updater.ico"/>
     <Property Id="ARPPRODUCTICON" Value="updater.ico"/>
     <Property Id="ARPNOMODIFY" Value="1"/>
     <Directory Id="TARGETDIR" Name="SourceDir">
@@ -135,7 +160,7 @@ release_msi() {  # arch, stage dir, version, out file
         <Directory Id="INSTALLDIR" Name="ORMI">
 XML
     local f n=0 refs=""
-    for f in "$stage"/*; do
+    for f in "$(basename "$stage")"/*; do
       [ -f "$f" ] || continue
       n=$((n + 1)); refs="$refs<ComponentRef Id=\"c$n\"/>"
       echo "          <Component Id=\"c$n\" Guid=\"*\" Win64=\"$win64\">"
@@ -149,7 +174,7 @@ XML
       echo "          </Component>"
     done
     echo "          <Directory Id=\"SDKDIR\" Name=\"sdk\">"
-    for f in "$stage"/sdk/*; do
+    for f in "$(basename "$stage")"/sdk/*; do
       n=$((n + 1)); refs="$refs<ComponentRef Id=\"c$n\"/>"
       echo "            <Component Id=\"c$n\" Guid=\"*\" Win64=\"$win64\"><File Id=\"f$n\" Source=\"$f\" KeyPath=\"yes\"/></Component>"
     done
@@ -163,8 +188,8 @@ XML
   </Product>
 </Wix>
 XML
-  } >"$wxs"
-  wixl -a "$arch" -o "$out" "$wxs" >"$wxs.log" 2>&1 ||
+  ) >"$wxs"
+  (cd "$top" && wixl -a "$arch" -o "$out" "$(basename "$wxs")" >"$wxs.log" 2>&1) ||
     { cat "$wxs.log"; echo "release: wixl failed for $arch" >&2; return 1; }
   rm -f "$wxs" "$wxs.log"
 }
