@@ -2,10 +2,10 @@
 # documents, staging, signing, MSI, zip and SBOM. Expects $here (the source
 # tree) and ORMI_VERSION.
 
-# wixl and msiinfo come in two packages; zip for the portable archives;
+# wixl and msiinfo come in two packages; zip and unzip for the portable archives;
 # pandoc with weasyprint makes the manual; poppler-utils checks it;
 # osslsigncode and openssl sign and make the tests' certificate.
-ORMI_RELEASE_PACKAGES="wixl msitools osslsigncode openssl zip pandoc weasyprint poppler-utils python3"
+ORMI_RELEASE_PACKAGES="wixl msitools osslsigncode openssl zip unzip pandoc weasyprint poppler-utils python3"
 
 # The stable UpgradeCodes, one per architecture: an installer of a later
 # version replaces an earlier one of its architecture. Never change them.
