@@ -1,0 +1,52 @@
+"""Every package carries the product version of CMakeLists.txt: the
+sources' metadata and the built artifacts."""
+
+import json
+import os
+import re
+import subprocess
+import tarfile
+import zipfile
+
+import pytest
+
+from conftest import ROOT, VERSION, read_zip, tool
+
+
+def source(path, pattern):
+    with open(os.path.join(ROOT, path), encoding="utf-8") as f:
+        found = re.search(pattern, f.read(), re.M)
+    return found.group(1) if found else None
+
+
+@pytest.mark.parametrize("path, pattern", [
+    ("bindings/python/pyproject.toml", r'^version = "([^"]*)"'),
+    ("bindings/python/src/ormi_control/__init__.py", r'^__version__ = "([^"]*)"'),
+    ("ansible/ansible_collections/ormi/devices/galaxy.yml", r"^version: (\S+)"),
+    ("bindings/dotnet/Ormi.Control.csproj", r"<Version>([^<]*)</Version>"),
+])
+def test_package_sources_carry_the_product_version(path, pattern):
+    assert source(path, pattern) == VERSION, path
+
+
+def test_every_built_package_carries_the_product_version(release):
+    found = {}
+    for index in range(3):
+        wheel = release.find("wheels", index)
+        with zipfile.ZipFile(wheel) as archive:
+            metadata = archive.read("ormi_control-%s.dist-info/METADATA" % VERSION).decode()
+            module = archive.read("ormi_control/__init__.py").decode()
+        found[os.path.basename(wheel)] = (re.search(r"^Version: (\S+)", metadata, re.M).group(1),
+                                          re.search(r'^__version__ = "([^"]*)"', module, re.M).group(1))
+    nuspec = read_zip(release.find("nuget"), "Ormi.Control.nuspec").decode()
+    found["nuspec"] = re.search(r"<version>([^<]*)</version>", nuspec).group(1)
+    with tarfile.open(release.find("collection")) as archive:
+        found["collection"] = json.load(archive.extractfile("MANIFEST.json"))["collection_info"]["version"]
+    found["deb"] = subprocess.run([tool("dpkg-deb"), "-f", release.find("linux", 0), "Version"],
+                                  capture_output=True, text=True, check=True).stdout.strip()
+    with tarfile.open(release.find("linux", 1)) as archive:
+        found["tarball"] = sorted({re.sub(r"^ormi-(.*)-linux-x86_64$", r"\1", m.name.split("/")[0])
+                                   for m in archive.getmembers()})
+    expected = {name: (VERSION, VERSION) for name in found if name.endswith(".whl")}
+    expected.update(nuspec=VERSION, collection=VERSION, deb=VERSION, tarball=[VERSION])
+    assert found == expected
