@@ -61,7 +61,7 @@ release_documents() {  # out dir
   done
   sed "s/@VERSION@/$ORMI_VERSION/g" "$src/ORMI_updater_ger.md" >"$out/ORMI_updater_ger.md"
   (cd "$out" && pandoc ORMI_updater_ger.md -f markdown-smart -t html5 -s --toc --toc-depth=2 \
-     --css "$src/manual.css" --metadata lang=de --pdf-engine=weasyprint \
+     --css "$src/manual.css" --metadata lang=de --metadata toc-title=Inhalt --pdf-engine=weasyprint \
      -o ORMI_updater_ger.pdf 2>"$out/pandoc.log") ||
     { cat "$out/pandoc.log"; echo "release: the manual did not build" >&2; return 1; }
   sed "s/@VERSION@/$ORMI_VERSION/g" "$src/Rechtliche Hinweise.txt" >"$out/notes.utf8.txt"
