@@ -3,7 +3,8 @@
 
 ORMI_PACKAGES="cmake ninja-build g++ googletest libgtest-dev clang clang-format libclang-rt-14-dev
  mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386
- xvfb xdotool x11-utils imagemagick curl libbz2-dev bzip2"
+ xvfb xdotool x11-utils imagemagick curl libbz2-dev bzip2
+ libssl-dev openssl libgnutls30 libgnutls30:i386"
 
 # The integrators' packages of scripts/release.d/ and their tests: wheels
 # (python3-build offline), the NuGet package (Mono, Debian's nuget,
