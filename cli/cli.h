@@ -21,6 +21,7 @@ enum {
     ORMI_EXIT_CORRUPT = 9,
     ORMI_EXIT_SOME_FAILED = 10,
     ORMI_EXIT_VERSION = 11,
+    ORMI_EXIT_SIGNATURE = 12,
 };
 
 // --- exit.cpp: the exit codes' table ---
@@ -54,9 +55,11 @@ struct cli_options {
     double pollInterval = 1.5;
     bool json = false;
     bool noVerify = false;
-    std::string expectVersion; // update: the version the device must report afterwards
-    bool force = false;        // update: even when the device already reports expectVersion
-    bool dryRun = false;       // update: everything up to the first write, nothing written
+    std::vector<std::string> trustedKeys; // update, verify: key files besides trusted_keys.pem
+    std::string signature;                // update, verify: the signature file (default PACKAGE.sig)
+    std::string expectVersion;            // update: the version the device must report afterwards
+    bool force = false;                   // update: even when the device already reports expectVersion
+    bool dryRun = false;                  // update: everything up to the first write, nothing written
     bool help = false;
 };
 
@@ -72,6 +75,8 @@ struct cli_result {
     int changed = -1;        // update: 1 when anything was written to the device; -1 not told
     int versionChanged = -1; // update: after a completed update, 1 when after != before
     bool dryRun = false;
+    std::string signature;    // "valid" or why not; empty when no key applies
+    std::string signatureKey; // with "valid": the fingerprint of the key that made it
     double seconds = 0;
 };
 // Records code and message in result and gives back code (report.cpp).
@@ -153,6 +158,17 @@ std::string edit_member(const std::string& text, const char* key);
 int update_run(const cli_options& options, const std::vector<char>& package, const std::string& packageName,
                cli_result* result);
 int update_checkName(const std::string& version, const std::string& packageName, std::string* message);
+
+// --- signature.cpp: packages signed by a trusted key ---
+// trusted_keys.pem beside the program.
+std::string signature_policyFile();
+// 1 when any key applies (given, or the policy file is there).
+int signature_keysApply(const cli_options& options);
+// ORMI_EXIT_OK when no key applies or the package is signed by one of the
+// keys (result->signature "valid"), else ORMI_EXIT_SIGNATURE with the reason
+// in result.
+int signature_check(const cli_options& options, const std::string& packagePath, const std::vector<char>& package,
+                    cli_result* result);
 
 // --- multi.cpp: several devices, one child process each ---
 int multi_run(const cli_options& options, const std::string& package);

@@ -18,6 +18,7 @@ const exit_code table[] = {
     { ORMI_EXIT_CORRUPT, "package-corrupt", "package corrupt" },
     { ORMI_EXIT_SOME_FAILED, "some-failed", "not all devices succeeded" },
     { ORMI_EXIT_VERSION, "wrong-version", "the device came back with another version than --expect-version" },
+    { ORMI_EXIT_SIGNATURE, "signature-refused", "the package is not signed by a trusted key" },
 };
 
 const std::size_t helpWidth = 95; // the longest line of the list in --help

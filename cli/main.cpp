@@ -43,6 +43,7 @@ const char mainHelp[] =
     "  io get BASE CHANNEL            print an input or output channel\n"
     "  io set BASE CHANNEL VALUE      set an output channel\n"
     "  update PACKAGE                 check, upload, install, reboot and read the version again\n"
+    "  verify PACKAGE                 check the package's signature against trusted keys, no device\n"
     "Run 'ormi COMMAND --help' for a command's options, 'ormi --version' for the version.\n";
 
 const char ioHelp[] =
@@ -62,12 +63,23 @@ const char updateHelp[] =
     "                           (and its bzip2 stream) and tell what would be done; nothing is\n"
     "                           written to the device; the exit code is the real run's up to there\n"
     "  --no-verify              do not test the bzip2 stream before sending\n"
+    "  --trusted-key FILE       refuse a package not signed by a key of FILE (PEM public keys;\n"
+    "                           repeatable); with trusted_keys.pem beside the program its keys\n"
+    "                           alone decide, and always\n"
+    "  --signature FILE         the package's signature (default PACKAGE.sig)\n"
     "  --reboot-wait S          how long to wait for the device after the reboot (default 180)\n"
     "  --install-wait S         how long the installation may take (default 900)\n"
     "  --upload-wait S          how long the device may take to answer the upload (default 600)\n"
     "  --poll-interval S        pause between installation polls (default 1.5)\n"
     "  --devices FILE           update every device of FILE (one HOST[:PORT] a line, # comments)\n"
     "  --parallel N             with --devices: devices at once, one process each (default 4)\n";
+
+const char verifyHelp[] =
+    "usage: ormi verify PACKAGE --trusted-key FILE [--signature FILE] [--json]\n"
+    "Checks that PACKAGE.sig (or --signature FILE), an ECDSA P-256 signature over the SHA-256 of\n"
+    "PACKAGE, is made by one of the trusted keys: those of trusted_keys.pem beside the program\n"
+    "when it is there, otherwise those of every --trusted-key FILE. No device is asked.\n"
+    "Exit code 0 when it is, 12 when not.\n";
 
 void usage(const char* text)
 {
@@ -286,6 +298,20 @@ const option_rule optionRules[] = {
     { "--install-wait", nullptr, &cli_options::installWait, nullptr },
     { "--upload-wait", nullptr, &cli_options::uploadWait, nullptr },
     { "--poll-interval", nullptr, &cli_options::pollInterval, nullptr },
+    { "--trusted-key", nullptr, nullptr,
+      [](const std::string& v, cli_options* o, parse_state*) -> std::string {
+          if (v.empty())
+              return "--trusted-key takes a key file";
+          o->trustedKeys.push_back(v);
+          return "";
+      } },
+    { "--signature", nullptr, nullptr,
+      [](const std::string& v, cli_options* o, parse_state*) -> std::string {
+          if (v.empty())
+              return "--signature takes a signature file";
+          o->signature = v;
+          return "";
+      } },
     { "--expect-version", nullptr, nullptr,
       [](const std::string& v, cli_options* o, parse_state*) -> std::string {
           if (v.empty() || !plainText(v))
@@ -323,6 +349,7 @@ const command_rule commandRules[] = {
     { "io-get", 2, 2, ioHelp },
     { "io-set", 3, 3, ioHelp },
     { "update", 1, 1, updateHelp },
+    { "verify", 1, 1, verifyHelp },
 };
 
 const command_rule* findCommand(const std::string& name)
@@ -415,6 +442,16 @@ int takeCommand(std::vector<std::string> words, cli_options* o)
 // The options that go with one command only, or not with each other.
 int checkCombinations(const cli_options* o, const parse_state& p)
 {
+    if ((!o->trustedKeys.empty() || !o->signature.empty()) && o->command != "update" && o->command != "verify")
+        return bad("--trusted-key and --signature are for update and verify");
+    if (o->command == "verify") {
+        if (p.deviceGiven || p.connectionGiven || !o->settings.empty() || !o->devicesFile.empty() || o->dryRun ||
+            o->force || !o->expectVersion.empty())
+            return bad("verify asks no device: no device or update options with it");
+        if (!signature_keysApply(*o))
+            return bad("verify needs --trusted-key FILE (or trusted_keys.pem beside the program)");
+        return ORMI_EXIT_OK;
+    }
     if (!o->devicesFile.empty() && o->command != "update")
         return bad("--devices is for update");
     if ((!o->expectVersion.empty() || o->force || o->dryRun) && o->command != "update")
@@ -445,6 +482,10 @@ int parse(int argc, char** argv, cli_options* o)
 void showHelp(const cli_options& o)
 {
     const command_rule* rule = findCommand(o.command);
+    if (rule && o.command == "verify") {
+        std::fputs(rule->help, stdout);
+        return;
+    }
     if (rule) {
         usage(rule->help);
         return;
@@ -579,20 +620,39 @@ int runIo(const cli_options& o, cli_result* r, std::string* value)
     return finish(r, ORMI_EXIT_OK, o.command == "io-set" ? "set" : "");
 }
 
+// The package's signature, when trusted keys apply; the verdict goes into
+// result, which the update's result then carries. Also for --no-verify.
+int checkSignature(const cli_options& o, const std::vector<char>& package, cli_result* result)
+{
+    if (signature_check(o, o.args[0], package, result) == ORMI_EXIT_OK)
+        return ORMI_EXIT_OK;
+    std::fprintf(stderr, "ormi: %s: %s; nothing was sent.\n", o.args[0].c_str(), result->message.c_str());
+    if (o.json && o.devicesFile.empty()) {
+        result->package = baseName(o.args[0]);
+        result->bytes = (long long)package.size();
+        result->changed = 0;
+        result->expectedVersion = o.expectVersion;
+        result->dryRun = o.dryRun;
+        std::printf("%s\n", report_json(o, "update", *result).c_str());
+    }
+    return ORMI_EXIT_SIGNATURE;
+}
+
 // The package, read and tested before anything else happens. A package that
-// is not an intact bzip2 stream ends the run here: nothing is sent.
-int readPackage(const cli_options& o, std::vector<char>* package)
+// is not an intact bzip2 stream, or not signed by a trusted key, ends the run
+// here: nothing is sent.
+int readPackage(const cli_options& o, std::vector<char>* package, cli_result* result)
 {
     if (!readFile(o.args[0], package)) {
         std::fprintf(stderr, "ormi: cannot read the package %s\n", o.args[0].c_str());
         return ORMI_EXIT_USAGE;
     }
     if (o.noVerify)
-        return ORMI_EXIT_OK;
+        return checkSignature(o, *package, result);
     std::string why;
     int verdict = bz2_verify((const unsigned char*)package->data(), package->size(), &why);
     if (verdict == BZ2_CHECK_OK)
-        return ORMI_EXIT_OK;
+        return checkSignature(o, *package, result);
     std::fprintf(stderr,
                  "ormi: %s is not an intact bzip2 package (%s); nothing was sent. "
                  "Download it again, or use --no-verify to send it all the same.\n",
@@ -656,7 +716,35 @@ int runDevices(const cli_options& o, const std::string& password)
     setenv("ORMI_PASSWORD", password.c_str(), 1);
 #endif
     work_installSignalHandlers();
-    return multi_run(o, absolutePath(o.args[0]));
+    cli_options absolute = o;
+    for (std::string& key : absolute.trustedKeys)
+        key = absolutePath(key);
+    if (!absolute.signature.empty())
+        absolute.signature = absolutePath(absolute.signature);
+    return multi_run(absolute, absolutePath(o.args[0]));
+}
+
+// verify: the signature check alone, without a device.
+int runVerify(const cli_options& o)
+{
+    std::vector<char> package;
+    if (!readFile(o.args[0], &package)) {
+        std::fprintf(stderr, "ormi: cannot read the package %s\n", o.args[0].c_str());
+        return ORMI_EXIT_USAGE;
+    }
+    cli_result result;
+    result.package = baseName(o.args[0]);
+    result.bytes = (long long)package.size();
+    if (signature_check(o, o.args[0], package, &result) == ORMI_EXIT_OK)
+        finish(&result, ORMI_EXIT_OK, "signed by trusted key " + result.signatureKey);
+    if (o.json)
+        std::printf("%s\n", report_json(o, "verify", result).c_str());
+    else if (result.code == ORMI_EXIT_OK)
+        std::printf("%s: %s\n", o.args[0].c_str(), result.message.c_str());
+    else
+        std::fprintf(stderr, "ormi: %s: %s\n", o.args[0].c_str(), result.message.c_str());
+    std::fflush(stdout);
+    return result.code;
 }
 
 // The command on the device, in the working folder; the library's login is
@@ -727,12 +815,16 @@ int main(int argc, char** argv)
     if (parsed != ORMI_EXIT_OK)
         return parsed;
 
+    if (o.command == "verify")
+        return runVerify(o);
+
     // Everything read from files is read before the working folder is entered.
     std::vector<char> package;
     std::string setValue, settingsText, password;
+    cli_result result;
     int read = ORMI_EXIT_OK;
     if (o.command == "update")
-        read = readPackage(o, &package);
+        read = readPackage(o, &package, &result);
     else if (o.command == "set")
         read = readSetValue(o, &setValue);
     if (read == ORMI_EXIT_OK)
@@ -754,7 +846,6 @@ int main(int argc, char** argv)
         return ORMI_EXIT_FAILED;
     }
     device_setup(o, password, o.host, o.port, o.timeout);
-    cli_result result;
     std::string value;
     double started = net_now();
     runCommand(o, package, setValue, &result, &value);

@@ -51,6 +51,15 @@ std::vector<std::string> childArgs(const cli_options& o, const std::string& pack
         a.push_back("--force");
     if (o.dryRun)
         a.push_back("--dry-run");
+    // The child checks the bytes it sends itself, against the same keys.
+    for (const std::string& key : o.trustedKeys) {
+        a.push_back("--trusted-key");
+        a.push_back(key);
+    }
+    if (!o.signature.empty()) {
+        a.push_back("--signature");
+        a.push_back(o.signature);
+    }
     return a;
 }
 

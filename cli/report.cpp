@@ -72,6 +72,10 @@ std::string report_json(const cli_options& options, const char* command, const c
         out += std::string(",\"version_changed\":") + (r.versionChanged ? "true" : "false");
     if (r.dryRun)
         out += ",\"dry_run\":true";
+    if (!r.signature.empty())
+        out += ",\"signature\":" + report_jsonString(r.signature);
+    if (!r.signatureKey.empty())
+        out += ",\"signature_key\":" + report_jsonString(r.signatureKey);
     out += std::string(",\"seconds\":") + seconds + "}";
     return out;
 }

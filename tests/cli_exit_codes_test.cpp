@@ -52,7 +52,7 @@ listing fromTable()
 TEST(ExitCodes, TableRunsFromZeroWithoutGapsAndNamesOnce)
 {
     std::vector<exit_code> codes = table();
-    ASSERT_EQ(codes.size(), (std::size_t)ORMI_EXIT_VERSION + 1);
+    ASSERT_EQ(codes.size(), (std::size_t)ORMI_EXIT_SIGNATURE + 1);
     std::map<std::string, int> names;
     for (std::size_t i = 0; i < codes.size(); ++i) {
         EXPECT_EQ(codes[i].number, (int)i);
@@ -61,7 +61,7 @@ TEST(ExitCodes, TableRunsFromZeroWithoutGapsAndNamesOnce)
         EXPECT_STREQ(exit_name(codes[i].number), codes[i].name);
     }
     EXPECT_STREQ(exit_name(-1), "failed");
-    EXPECT_STREQ(exit_name(12), "failed");
+    EXPECT_STREQ(exit_name(13), "failed");
 }
 
 TEST(ExitCodes, HelpListsEveryCodeWithItsText)
@@ -70,7 +70,8 @@ TEST(ExitCodes, HelpListsEveryCodeWithItsText)
               "Exit codes: 0 done, 1 refused by the device, 2 bad usage, 3 device unreachable,\n"
               "  4 login refused, 5 package does not fit the device, 6 upload failed, 7 installation failed,\n"
               "  8 device not back after reboot, 9 package corrupt, 10 not all devices succeeded,\n"
-              "  11 the device came back with another version than --expect-version.\n");
+              "  11 the device came back with another version than --expect-version,\n"
+              "  12 the package is not signed by a trusted key.\n");
 }
 
 TEST(ExitCodes, CliReferenceTableIsTheTable)
