@@ -10,6 +10,8 @@
 #   both.pub.pem       other's and vendor's public keys in one file (rotation)
 #   notakey.pem        a text that is no key
 #   vendor.fp, other.fp    the keys' fingerprints (16 hex digits)
+#   window.bin + window.bin.sig   the updater test's package (its bytes are
+#                  spelled out in workflow_update_test.cpp), signed by vendor
 set -eu
 dir=$1
 [ -f "$dir/complete" ] && exit 0
@@ -36,6 +38,14 @@ head -c $((size - 5)) signed.bz2.sig >cut.sig
 cat other.pub.pem vendor.pub.pem >both.pub.pem
 echo "this is no key" >notakey.pem
 openssl dgst -sha256 -verify vendor.pub.pem -signature signed.bz2.sig signed.bz2 >/dev/null
+# Zero bytes and a line like the upload's separator (with the zero that ends
+# the C++ literal it is written from).
+python3 -c '
+import sys
+data = b"BZh91AY&SY" + b"\0\r\n-----------------------------17933678425893\n\0"
+data += bytes(((i * 7919) >> 3) & 0xff for i in range(70000))
+sys.stdout.buffer.write(data)' >window.bin
+openssl dgst -sha256 -sign vendor.pem -out window.bin.sig window.bin
 rm image
 touch complete
 # Another build may have made them at the same time: the first one stays.

@@ -13,6 +13,8 @@ if(WIN32 AND TARGET ORMI_updater AND TARGET ormi_windriver AND TARGET ormi_contr
   endforeach()
   # Runs a debug monitor; see control_debug_test.
   set_tests_properties(workflow_window_test PROPERTIES RUN_SERIAL TRUE)
+  # Packages signed by openssl (tests/sig.cmake).
+  set_tests_properties(workflow_window_test workflow_update_test PROPERTIES FIXTURES_REQUIRED sig_files)
 endif()
 
 # Drives a whole update for scripts/demo when there is no display.

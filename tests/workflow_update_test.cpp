@@ -1,11 +1,15 @@
 // A whole update through the updater's window, as a technician does it,
 // against the simulated device with login method 2: check, package chosen in
 // the open-file dialog and uploaded, installation followed to its end, and
-// the reboot with its full 80 seconds.
+// the reboot with its full 80 seconds. trusted_keys.pem stands beside the
+// program: the package is signed by its key (tests/sig_fixtures.sh signs
+// the bytes of packageData with openssl).
 #include "workflow_fixture.h"
 
 #include "md5.h"
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -76,7 +80,13 @@ std::string packageData()
     return data;
 }
 
-TEST_F(UpdateWindow, WholeUpdateWithLoginMethod2)
+std::string readFixture(const char* name)
+{
+    std::ifstream in(std::string("..\\sig-fixtures\\") + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(UpdateWindow, WholeUpdateOfASignedPackageWithLoginMethod2)
 {
     options.packageVersion = "2.1.0";
     options.installPolls = 3;
@@ -95,8 +105,12 @@ TEST_F(UpdateWindow, WholeUpdateWithLoginMethod2)
     const char wrongName[] = "ORMI_demo_ormim_2.1.0.bz2";
     const char name[] = "ORMI_demo_ormi_2.1.0.bz2";
     std::string data = packageData();
+    ASSERT_TRUE(readFixture("window.bin") == data) << "tests/sig_fixtures.sh signs other bytes";
+    std::string key = readFixture("vendor.pub.pem"), signature = readFixture("window.bin.sig");
+    ASSERT_NO_FATAL_FAILURE(writePackage("trusted_keys.pem", key));
     ASSERT_NO_FATAL_FAILURE(writePackage(wrongName, data));
     ASSERT_NO_FATAL_FAILURE(writePackage(name, data));
+    ASSERT_NO_FATAL_FAILURE(writePackage((std::string(name) + ".sig").c_str(), signature));
     ASSERT_NO_FATAL_FAILURE(choosePackage(path(wrongName)));
     EXPECT_EQ(field(1006), wrongName);
     ASSERT_TRUE(drv_postCommand(window, 1008));

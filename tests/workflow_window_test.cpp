@@ -6,6 +6,8 @@
 #include "debug_monitor.h"
 #include "workflow_fixture.h"
 
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -146,6 +148,61 @@ TEST_F(UpdateWindow, PackageThatDoesNotFitTheDeviceIsRefused)
         TearDown();
         SetUp();
     }
+}
+
+// trusted_keys.pem beside the program: a package without a valid signature
+// by one of its keys is not even opened for the device.
+TEST_F(UpdateWindow, PackageWithoutTrustedSignatureIsNotLoaded)
+{
+    auto fixture = [](const char* name) {
+        std::ifstream in(std::string("..\\sig-fixtures\\") + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    std::string package = fixture("signed.bz2"), signature = fixture("signed.bz2.sig");
+    ASSERT_GT(package.size(), 100u) << "made by tests/sig_fixtures.sh";
+    const char untrusted[] = "Das Package ist nicht von einem vertrauenswürdigen Schlüssel signiert. Es wird nicht "
+                             "geladen.";
+    struct Case {
+        const char* what;
+        std::string keys, data, signature; // signature "" : no .sig file
+        std::string message;
+    } cases[] = {
+        { "no signature", fixture("vendor.pub.pem"), package, "",
+          "Zum Package gibt es keine Signatur (ORMI_pkg_ormi_2.1.0.bz2.sig). Es wird nicht geladen." },
+        { "changed after signing", fixture("vendor.pub.pem"), fixture("changed.bz2"), signature, untrusted },
+        { "signed by another key", fixture("vendor.pub.pem"), package, fixture("other.sig"), untrusted },
+        { "a cut signature", fixture("vendor.pub.pem"), package, fixture("cut.sig"), untrusted },
+        { "a key file that is no key", fixture("notakey.pem"), package, signature,
+          "Die Datei trusted_keys.pem enthält keinen lesbaren Schlüssel. Es wird kein Package geladen." },
+    };
+    const char name[] = "ORMI_pkg_ormi_2.1.0.bz2";
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    ASSERT_NO_FATAL_FAILURE(check());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(writePackage("trusted_keys.pem", c.keys));
+        ASSERT_NO_FATAL_FAILURE(writePackage(name, c.data));
+        DeleteFileA(path("ORMI_pkg_ormi_2.1.0.bz2.sig").c_str());
+        if (!c.signature.empty()) {
+            ASSERT_NO_FATAL_FAILURE(writePackage("ORMI_pkg_ormi_2.1.0.bz2.sig", c.signature));
+        }
+        ASSERT_NO_FATAL_FAILURE(choosePackage(path(name)));
+        ASSERT_TRUE(drv_postCommand(window, 1008));
+        EXPECT_EQ(confirmBox(), c.message);
+        EXPECT_EQ(field(1009), "");
+        EXPECT_TRUE(enabled(1008));
+        EXPECT_FALSE(shown(1015));
+        EXPECT_EQ(countRequests(device, "setUpdateFileToServer"), 0);
+    }
+    // The signed package then loads.
+    ASSERT_NO_FATAL_FAILURE(writePackage("trusted_keys.pem", fixture("both.pub.pem")));
+    ASSERT_NO_FATAL_FAILURE(writePackage(name, package));
+    ASSERT_NO_FATAL_FAILURE(writePackage("ORMI_pkg_ormi_2.1.0.bz2.sig", signature));
+    ASSERT_NO_FATAL_FAILURE(choosePackage(path(name)));
+    ASSERT_TRUE(drv_postCommand(window, 1008));
+    EXPECT_EQ(waitField(1009, "OK"), "OK");
+    EXPECT_TRUE(sim_lastUpload(device).data == package);
+    EXPECT_TRUE(noBox(300));
 }
 
 TEST_F(UpdateWindow, FailedUploadEndsTheStepAndCanBeRepeated)

@@ -9,6 +9,7 @@
 #include "file.h"
 #include "json.h"
 #include "package.h"
+#include "sig.h"
 
 #include <commctrl.h>
 #include <stdio.h>
@@ -253,6 +254,79 @@ static void releasePackage(void)
     packageBuffer = NULL;
 }
 
+// Reads at most size bytes of path: the count, 0 for a missing file, -1 for
+// one that cannot be read or holds more.
+static int readSmallFile(const char* path, char* out, DWORD size)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+    }
+    DWORD got = 0, more = 0;
+    char probe;
+    BOOL ok = ReadFile(file, out, size, &got, NULL) && ReadFile(file, &probe, 1, &more, NULL) && more == 0;
+    CloseHandle(file);
+    return ok && got > 0 ? (int)got : -1;
+}
+
+// With trusted_keys.pem beside the program, only a package signed by one of
+// its keys (PACKAGE.sig beside the package, over the bytes in
+// packageBuffer) may be loaded; the operator is told why not. Without the
+// file every package may, as always.
+static int packageTrusted(void)
+{
+    static char keyText[SIG_KEYFILE_SIZE];
+    static sig_keyring ring;
+    char keyPath[FILE_PATH_SIZE];
+    DWORD n = GetModuleFileNameA(NULL, keyPath, sizeof keyPath);
+    char* slash = n > 0 && n < sizeof keyPath ? strrchr(keyPath, '\\') : NULL;
+    const char keyName[] = "trusted_keys.pem";
+    if (slash == NULL || (size_t)(slash + 1 - keyPath) + sizeof keyName > sizeof keyPath) {
+        warn("Der Ordner des ORMI updater ist nicht zu ermitteln. Es wird kein Package geladen.");
+        return 0;
+    }
+    memcpy(slash + 1, keyName, sizeof keyName);
+    int keyLength = readSmallFile(keyPath, keyText, sizeof keyText);
+    if (keyLength == 0)
+        return 1;
+    sig_clear(&ring);
+    int keys = keyLength < 0 ? SIG_KEYS_BAD : sig_addKeys(&ring, keyText, (size_t)keyLength);
+    if (keys == SIG_KEYS_NO_CRYPTO) {
+        warn("Signaturen können auf diesem System nicht geprüft werden. Es wird kein Package geladen.");
+        return 0;
+    }
+    if (keys != SIG_KEYS_OK) {
+        warn("Die Datei trusted_keys.pem enthält keinen lesbaren Schlüssel. Es wird kein Package geladen.");
+        return 0;
+    }
+    char signaturePath[FILE_PATH_SIZE + 4];
+    snprintf(signaturePath, sizeof signaturePath, "%s.sig", packagePath);
+    char signature[SIG_FILE_SIZE];
+    int signatureLength = readSmallFile(signaturePath, signature, sizeof signature);
+    if (signatureLength == 0) {
+        snprintf(messageText, MESSAGE_TEXT_SIZE, "Zum Package gibt es keine Signatur (%s.sig). Es wird nicht geladen.",
+                 packageName);
+        warn(messageText);
+        return 0;
+    }
+    int matched = -1;
+    int verdict = signatureLength < 0 ? SIG_MALFORMED
+                                      : sig_verify(&ring, (const unsigned char*)packageBuffer, packageSize,
+                                                   (const unsigned char*)signature, (size_t)signatureLength, &matched);
+    if (verdict == SIG_CHECK_FAILED) {
+        warn("Die Signatur konnte nicht geprüft werden. Es wird nicht geladen.");
+        return 0;
+    }
+    if (verdict != SIG_VALID) {
+        warn("Das Package ist nicht von einem vertrauenswürdigen Schlüssel signiert. Es wird nicht geladen.");
+        return 0;
+    }
+    snprintf(messageText, MESSAGE_TEXT_SIZE, "signature valid, key %s", ring.keys[matched].fingerprint);
+    debugLine(messageText);
+    return 1;
+}
+
 // 1 when the whole file is in packageBuffer.
 static int readPackage(void)
 {
@@ -301,6 +375,10 @@ void workflow_load(void)
     debugLine("loading");
     if (!readPackage())
         return;
+    if (!packageTrusted()) {
+        releasePackage();
+        return;
+    }
     memcpy(uploadRecord.name, packageName, sizeof uploadRecord.name);
     uploadRecord.length = (int)packageSize;
     setPhase(UPLOAD_SENDING);
