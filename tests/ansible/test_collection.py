@@ -143,6 +143,45 @@ def test_failing_batch_over_max_fail_percentage_stops_the_rollout(tmp_path):
         devices.stop()
 
 
+def test_rolling_update_with_trusted_keys_sends_only_signed_packages(tmp_path):
+    """Keys and signature made with openssl, the way a vendor does it; the
+    second device behind a plant PC, to which the signature goes along."""
+    folder = str(tmp_path)
+    devices = fleet.Fleet(folder, 2)
+    try:
+        plant_dir = os.path.join(folder, "plant-pc-packages")
+        inventory = fleet.write_inventory(os.path.join(folder, "inventory.yml"), devices.devices, plant_pc=plant_dir,
+                                          behind_plant_pc=(2,))
+        key, public = os.path.join(folder, "vendor.pem"), os.path.join(folder, "vendor.pub.pem")
+        subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", key], check=True)
+        subprocess.run(["openssl", "ec", "-in", key, "-pubout", "-out", public], check=True, capture_output=True)
+        package = fleet.make_package(folder, NEW_VERSION)
+        variables = dict(fleet.FAST_WAITS, ormi_package=package, ormi_version=NEW_VERSION,
+                         ormi_trusted_keys=[public])
+        reason = "no signature file %s.sig" % package
+
+        # Unsigned: check mode says why, and the rollout's canary fails with
+        # the reason and stops it before any device is asked anything.
+        status, result = adhoc(folder, inventory, "ormi.devices.ormi_update",
+                               {"package": package, "version": NEW_VERSION, "trusted_keys": [public]}, "--check")
+        assert (status, result["result"], result["exit_code"]) == ("FAILED", "signature-refused", 12), result
+        assert reason in result["msg"]
+        code, output, _ = fleet.run_playbook(folder, inventory, variables)
+        assert code != 0, output
+        assert "signature-refused (exit code 12): %s" % reason in output, output
+        assert all(device.requests() == [] for device in devices.devices)
+
+        subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, "-out", package + ".sig", package], check=True)
+        code, output, _ = fleet.run_playbook(folder, inventory, variables)
+        assert code == 0, output[-5000:]
+        for device in devices.devices:
+            assert device.version() == NEW_VERSION, device.name
+            assert len(device.uploads()) == 1, device.name
+        assert sorted(os.listdir(plant_dir)) == sorted([os.path.basename(package), os.path.basename(package) + ".sig"])
+    finally:
+        devices.stop()
+
+
 @pytest.fixture(scope="module")
 def one_device(tmp_path_factory):
     folder = str(tmp_path_factory.mktemp("one"))

@@ -29,6 +29,7 @@ EXIT_CODES = {
     9: ("package-corrupt", "package corrupt"),
     10: ("some-failed", "not all devices succeeded"),
     11: ("wrong-version", "the device came back with another version than --expect-version"),
+    12: ("signature-refused", "the package is not signed by a trusted key"),
 }
 
 CONNECTION_OPTIONS = dict(

@@ -17,8 +17,11 @@ description:
   - A device that reports C(version) already is left alone (C(changed=false)),
     unless C(force) is set.
   - Check mode is the dry run of C(ormi update) - it logs in, reads the device,
-    checks the package name and the bzip2 stream, and reports whether the
-    device would be updated; nothing is written to the device.
+    checks the package name, the bzip2 stream and the signature, and reports
+    whether the device would be updated; nothing is written to the device.
+  - With C(trusted_keys), or a C(trusted_keys.pem) beside the ormi program, a
+    package that is not signed by one of the keys is refused before the device
+    is touched (C(result=signature-refused)).
   - The package must lie on the host that runs the module (the controller, or
     the plant PC the task is delegated to).
 version_added: 1.0.0
@@ -50,6 +53,20 @@ options:
       - Test the package as a bzip2 stream end to end before anything is sent.
     type: bool
     default: true
+  trusted_keys:
+    description:
+      - Files of trusted PEM public keys on the host that runs the module; the
+        package must be signed by one of their keys (C(ormi update --trusted-key)).
+      - A C(trusted_keys.pem) beside the ormi program applies always, and then
+        alone.
+    type: list
+    elements: path
+    default: []
+  signature:
+    description:
+      - The package's detached signature on the host that runs the module;
+        by default C(package) with C(.sig) appended.
+    type: path
   reboot_wait:
     description:
       - Seconds to wait for the device to answer again after the reboot.
@@ -85,6 +102,13 @@ EXAMPLES = r"""
     version: 2.2.0
     program: /opt/ormi/bin/ormi
   delegate_to: "{{ ormi_plant_pc }}"
+
+- name: Only a package signed by the vendor's key (ORMI_plant_ormi_2.2.0.bz2.sig beside it)
+  ormi.devices.ormi_update:
+    package: /srv/packages/ORMI_plant_ormi_2.2.0.bz2
+    version: 2.2.0
+    trusted_keys:
+      - /etc/ormi/vendor.pub.pem
 """
 
 RETURN = r"""
@@ -123,6 +147,16 @@ message:
   returned: always
   type: str
   sample: already at 2.2.0
+signature:
+  description: C(valid) when the package is signed by a trusted key, otherwise why not.
+  returned: when a trusted key applies
+  type: str
+  sample: valid
+signature_key:
+  description: Fingerprint of the key that signed the package (16 hex digits).
+  returned: when the signature is valid
+  type: str
+  sample: ea6866f8987c9aa0
 dry_run:
   description: True in check mode, where nothing was written to the device.
   returned: always
@@ -145,6 +179,9 @@ def main():
             install_wait=dict(type="float", default=900.0),
             upload_wait=dict(type="float", default=600.0),
             poll_interval=dict(type="float", default=1.5),
+            # Paths of public keys: nothing secret.
+            trusted_keys=dict(type="list", elements="path", default=[], no_log=False),
+            signature=dict(type="path"),
         ),
         supports_check_mode=True,
     )
@@ -158,6 +195,10 @@ def main():
         options.append(("--force", None))
     if not p["verify"]:
         options.append(("--no-verify", None))
+    for key in p["trusted_keys"]:
+        options.append(("--trusted-key", key))
+    if p["signature"]:
+        options.append(("--signature", p["signature"]))
     if module.check_mode:
         options.append(("--dry-run", None))
 
@@ -172,7 +213,7 @@ def main():
         seconds=result.get("seconds", 0.0),
         dry_run=module.check_mode,
     )
-    for field in ("version_before", "version_after", "package", "bytes"):
+    for field in ("version_before", "version_after", "package", "bytes", "signature", "signature_key"):
         if field in result:
             out[field] = result[field]
 
