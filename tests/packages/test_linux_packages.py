@@ -1,6 +1,6 @@
 """ormi_<version>_amd64.deb and the tarball for other distributions,
-unpacked into a temporary root: ormi check against the packaged ormi-sim
-runs from there, the manual page renders, the library is
+unpacked into a temporary root: ormi --version and ormi check against the
+packaged ormi-sim run from there, the manual page renders, the library is
 there under its soname, lintian has nothing to say."""
 
 import os
@@ -32,6 +32,10 @@ def test_unpacked_tree_runs_ormi_against_its_own_ormi_sim(release, start_sim, tm
     somewhere = tmp_path / "somewhere"
     somewhere.mkdir()
     env = clean_env(ORMI_PASSWORD="pw-linux")
+    for program, name in [(ormi, "ormi"), (sim_program, "ormi-sim")]:
+        done = subprocess.run([program, "--version"], cwd=str(somewhere), env=env, capture_output=True, text=True,
+                              timeout=30)
+        assert (done.returncode, done.stdout) == (0, "%s %s\n" % (name, VERSION)), done.stdout + done.stderr
     sim = start_sim("--password", "pw-linux", program=sim_program)
     done = subprocess.run([ormi, "check", "--device", "127.0.0.1:%d" % sim.port], cwd=str(somewhere), env=env,
                           capture_output=True, text=True, timeout=60)

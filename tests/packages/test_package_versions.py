@@ -1,6 +1,8 @@
 """Every package carries the product version of CMakeLists.txt: the
 sources' metadata and the built artifacts."""
 
+import glob
+import hashlib
 import json
 import os
 import re
@@ -10,7 +12,7 @@ import zipfile
 
 import pytest
 
-from conftest import ROOT, VERSION, read_zip, tool
+from conftest import ARTIFACTS, ROOT, VERSION, read_zip, tool
 
 
 def source(path, pattern):
@@ -50,3 +52,21 @@ def test_every_built_package_carries_the_product_version(release):
     expected = {name: (VERSION, VERSION) for name in found if name.endswith(".whl")}
     expected.update(nuspec=VERSION, collection=VERSION, deb=VERSION, tarball=[VERSION])
     assert found == expected
+
+
+def test_release_lists_every_package_in_its_checksums_and_its_sbom(release):
+    if release.build:
+        pytest.skip("for a release folder that scripts/release wrote (ORMI_TEST_RELEASE_DIR)")
+    files = [release.find(part, i) for part, patterns in ARTIFACTS.items() for i in range(len(patterns))]
+    with open(os.path.join(release.folder, "SHA256SUMS")) as f:
+        sums = {name: digest for digest, name in (line.split(None, 1) for line in f.read().splitlines())}
+    for path in files:
+        with open(path, "rb") as f:
+            assert sums.get(os.path.basename(path)) == hashlib.sha256(f.read()).hexdigest(), path
+    (sbom,) = glob.glob(os.path.join(release.folder, "*.cdx.json"))
+    with open(sbom, encoding="utf-8") as f:
+        components = {c["name"]: c for c in json.load(f)["components"]}
+    for name, licence in [("ormi_control-python", "Apache-2.0"), ("Ormi.Control", "Apache-2.0"),
+                          ("ormi.devices", "GPL-3.0-or-later"), ("ormi-linux", "Apache-2.0")]:
+        assert components[name]["version"] == VERSION, name
+        assert components[name]["licenses"] == [{"license": {"id": licence}}], name
