@@ -70,3 +70,27 @@ def test_release_lists_every_package_in_its_checksums_and_its_sbom(release):
                           ("ormi.devices", "GPL-3.0-or-later"), ("ormi-linux", "Apache-2.0")]:
         assert components[name]["version"] == VERSION, name
         assert components[name]["licenses"] == [{"license": {"id": licence}}], name
+
+
+def documents():
+    """Every Markdown file of the tree: the ones that tell a newcomer which file to install."""
+    listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard", "*.md"], cwd=ROOT,
+                            capture_output=True, text=True, check=True).stdout.split("\0")
+    return [p for p in listed if p and os.path.isfile(os.path.join(ROOT, p))]
+
+
+FILE_NAME = re.compile(r"ormi_control-[0-9][0-9.]*-py3-none-\w+\.whl|Ormi\.Control\.[0-9][0-9.]*[0-9]\.nupkg|"
+                       r"ormi-devices-[0-9][0-9.]*[0-9]\.tar\.gz|ormi_[0-9][0-9.]*_amd64\.deb|"
+                       r"ormi-[0-9][0-9.]*-linux-x86_64\.tar\.gz")
+
+
+def test_install_documents_name_the_files_the_release_has(release):
+    names = {os.path.basename(release.find(part, i)) for part, patterns in ARTIFACTS.items()
+             for i in range(len(patterns))}
+    named = {}
+    for path in documents():
+        with open(os.path.join(ROOT, path), encoding="utf-8") as f:
+            for name in FILE_NAME.findall(f.read()):
+                named.setdefault(name, []).append(path)
+    assert named, "no release file named"
+    assert {n: p for n, p in named.items() if n not in names} == {}
