@@ -59,7 +59,8 @@ ORMI_API int ORMI_CALL setValue(const char* type, const char* module, const char
 // time-out (collect it with sendUpdateFileResp), -1 when the package did not go
 // out: no login hash, no connection, a failed send, or a package that does not
 // fit the 10,000,000-byte upload buffer together with its multipart frame.
-// The bytes are copied; the caller keeps them.
+// The bytes are sent from the caller's buffer before the call returns; the
+// library keeps no pointer to them.
 ORMI_API int ORMI_CALL sendUpdateFile(const char* type, const char* fileName, const char* data, int length);
 // Waits up to one second for the answer to an upload for which
 // sendUpdateFile returned 0. Returns 1 once it has arrived (connection
