@@ -1,9 +1,12 @@
 // bzip2 stream verifier: decodes every block with bounded memory (one
 // block's worth of 32-bit words) and checks each block CRC and the combined
-// stream CRC. Nothing decoded is kept; only the verdict matters.
+// stream CRC. Nothing decoded is kept; only the verdict matters, and a caller
+// that wants the bytes (the fuzz target comparing them with libbz2's) is
+// handed each block's bytes as they come out, before its CRC is compared.
 #include "cli.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -71,11 +74,14 @@ void buildTable(huffTable* t, const unsigned char* lengths, int alphaSize)
     for (int len = 1; len <= MAX_CODE_LEN; ++len) {
         t->firstCode[len] = code;
         t->offset[len] = index;
-        for (int i = 0; i < alphaSize; ++i)
-            if (lengths[i] == len)
-                t->symbols[index++] = i;
+        index += t->count[len];
         code = (code + t->count[len]) << 1;
     }
+    // One pass over the symbols, each into the next place of its length.
+    int next[MAX_CODE_LEN + 2];
+    std::memcpy(next, t->offset, sizeof next);
+    for (int i = 0; i < alphaSize; ++i)
+        t->symbols[next[lengths[i]]++] = i;
 }
 
 // -1 when no code matches within the longest length.
@@ -96,7 +102,43 @@ int decodeSymbol(bitReader* r, const huffTable* t)
 struct blockState {
     std::vector<uint32_t> tt;
     int blockSizeMax;
+    bz2_sink sink;
+    void* user;
+    unsigned char out[4096];
+    int outLength;
 };
+
+void emit(blockState* b, unsigned char byte)
+{
+    if (!b->sink)
+        return;
+    b->out[b->outLength++] = byte;
+    if (b->outLength == (int)sizeof b->out) {
+        b->sink(b->out, (std::size_t)b->outLength, b->user);
+        b->outLength = 0;
+    }
+}
+
+void emitRun(blockState* b, unsigned char byte, int count)
+{
+    while (b->sink && count > 0) {
+        int n = std::min(count, (int)sizeof b->out - b->outLength);
+        std::memset(b->out + b->outLength, byte, (std::size_t)n);
+        b->outLength += n;
+        count -= n;
+        if (b->outLength == (int)sizeof b->out) {
+            b->sink(b->out, (std::size_t)b->outLength, b->user);
+            b->outLength = 0;
+        }
+    }
+}
+
+void flush(blockState* b)
+{
+    if (b->sink && b->outLength > 0)
+        b->sink(b->out, (std::size_t)b->outLength, b->user);
+    b->outLength = 0;
+}
 
 int fail(std::string* why, int verdict, const char* text)
 {
@@ -183,7 +225,8 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
     int nblock = 0, group = -1, left = 0;
     uint32_t run = 0, runWeight = 1;
     bool inRun = false;
-    uint32_t* tt = b->tt.data();
+    // Grown with the block, not zeroed to its size level at each stream.
+    b->tt.clear();
     for (;;) {
         if (left == 0) {
             if (++group >= selectorCount)
@@ -213,8 +256,8 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
                 return fail(why, BZ2_CHECK_BAD, "block longer than its size level");
             unsigned char byte = seqToUnseq[mtf[0]];
             counts[byte] += (int)run;
-            for (uint32_t k = 0; k < run; ++k)
-                tt[nblock++] = byte;
+            b->tt.insert(b->tt.end(), run, byte);
+            nblock += (int)run;
         }
         if (symbol == endOfBlock)
             break;
@@ -226,8 +269,10 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
         mtf[0] = value;
         unsigned char byte = seqToUnseq[value];
         ++counts[byte];
-        tt[nblock++] = byte;
+        b->tt.push_back(byte);
+        ++nblock;
     }
+    uint32_t* tt = b->tt.data();
     if (origPtr >= (uint32_t)nblock)
         return fail(why, BZ2_CHECK_BAD, "bad origin pointer in a block");
 
@@ -253,11 +298,13 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
         if (same == 4) {
             for (int n = 0; n < byte; ++n)
                 crc = (crc << 8) ^ crcTable[(crc >> 24) ^ (uint32_t)last];
+            emitRun(b, (unsigned char)last, byte);
             same = 0;
             last = -1;
             continue;
         }
         crc = (crc << 8) ^ crcTable[(crc >> 24) ^ byte];
+        emit(b, byte);
         if (byte == last) {
             ++same;
         } else {
@@ -266,6 +313,11 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
         }
     }
     crc = ~crc;
+    flush(b);
+    // Four equal bytes are always followed by their count; a block that
+    // stops behind them is cut, as libbz2 has it.
+    if (same == 4)
+        return fail(why, BZ2_CHECK_BAD, "block ends inside a run: the data is corrupted");
     if (crc != storedCrc)
         return fail(why, BZ2_CHECK_BAD, "block CRC mismatch: the data is corrupted");
     *blockCrcOut = crc;
@@ -276,13 +328,23 @@ int checkBlock(bitReader* r, blockState* b, uint32_t* blockCrcOut, std::string* 
 
 int bz2_check(const unsigned char* data, std::size_t size, std::string* why)
 {
+    return bz2_decode(data, size, why, nullptr, nullptr);
+}
+
+int bz2_decode(const unsigned char* data, std::size_t size, std::string* why, bz2_sink sink, void* user)
+{
     makeCrcTable();
     if (why)
         why->clear();
     if (size == 0)
         return fail(why, BZ2_CHECK_TRUNCATED, "the file is empty");
     bitReader r = { data, size, 0, false };
-    blockState b;
+    // Kept from call to call: a fresh block of up to 3.6 MB each time costs
+    // the pages it touches again (the fuzz target checks millions of inputs).
+    static blockState b;
+    b.sink = sink;
+    b.user = user;
+    b.outLength = 0;
     int streams = 0;
     while (r.bit / 8 < size) {
         // Concatenated streams are one file to bzip2; each is checked in turn.
@@ -293,8 +355,6 @@ int bz2_check(const unsigned char* data, std::size_t size, std::string* why)
             return fail(why, BZ2_CHECK_BAD, streams ? "data after the end of the stream" : "not a bzip2 file");
         ++streams;
         b.blockSizeMax = (int)(level - '0') * 100000;
-        if (b.tt.size() < (std::size_t)b.blockSizeMax)
-            b.tt.assign((std::size_t)b.blockSizeMax, 0);
         uint32_t combined = 0;
         for (;;) {
             uint32_t high = readBits(&r, 24), low = readBits(&r, 24);

@@ -173,6 +173,15 @@ int signature_check(const cli_options& options, const std::string& packagePath, 
 // --- multi.cpp: several devices, one child process each ---
 int multi_run(const cli_options& options, const std::string& package);
 
+// --- devices.cpp: the list of --devices ---
+// One HOST[:PORT] a line, "#" starts a comment, blank lines and blanks around
+// a name are ignored, a leading UTF-8 byte order mark too. 0 with *error
+// (naming path) for a line that holds more than one word or a control
+// character, or for a list that names no device.
+int devices_parse(const std::string& text, const std::string& path, std::vector<std::string>* devices,
+                  std::string* error);
+int devices_readFile(const std::string& path, std::vector<std::string>* devices, std::string* error);
+
 // --- proc.cpp: child processes with their output in a pipe ---
 struct proc_child;
 proc_child* proc_start(const std::string& program, const std::vector<std::string>& args);
@@ -183,5 +192,9 @@ void proc_terminateAll();
 // --- bz2.cpp / bz2lib.cpp: end-to-end test of a bzip2 stream ---
 enum { BZ2_CHECK_OK = 0, BZ2_CHECK_BAD = 1, BZ2_CHECK_TRUNCATED = 2, BZ2_CHECK_UNSUPPORTED = 3 };
 int bz2_check(const unsigned char* data, std::size_t size, std::string* why);
+// bz2_check that also hands every decoded byte to sink, a block's bytes as
+// they come out (before its CRC is compared).
+typedef void (*bz2_sink)(const unsigned char* bytes, std::size_t count, void* user);
+int bz2_decode(const unsigned char* data, std::size_t size, std::string* why, bz2_sink sink, void* user);
 int bz2_libCheck(const unsigned char* data, std::size_t size, std::string* why); // libbz2; native only
 int bz2_verify(const unsigned char* data, std::size_t size, std::string* why);   // the one the program uses

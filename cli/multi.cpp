@@ -100,39 +100,6 @@ void runOne(const cli_options& options, const std::string& package, deviceRun* r
                   (message.empty() ? run->status : message);
 }
 
-int readDevices(const std::string& path, std::vector<std::string>* devices, std::string* error)
-{
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        *error = "cannot read the device list " + path;
-        return 0;
-    }
-    char line[1024];
-    while (std::fgets(line, sizeof line, file)) {
-        std::string text = line;
-        std::size_t hash = text.find('#');
-        if (hash != std::string::npos)
-            text.erase(hash);
-        std::size_t first = text.find_first_not_of(" \t\r\n");
-        if (first == std::string::npos)
-            continue;
-        std::size_t last = text.find_last_not_of(" \t\r\n");
-        text = text.substr(first, last - first + 1);
-        if (text.find_first_of(" \t") != std::string::npos) {
-            *error = "one device per line (HOST[:PORT]) in " + path + ": " + text;
-            std::fclose(file);
-            return 0;
-        }
-        devices->push_back(text);
-    }
-    std::fclose(file);
-    if (devices->empty()) {
-        *error = "the device list " + path + " names no device";
-        return 0;
-    }
-    return 1;
-}
-
 void drawLines(const std::vector<deviceRun>& runs, std::size_t width, bool again)
 {
     std::string out;
@@ -154,7 +121,7 @@ int multi_run(const cli_options& options, const std::string& package)
 {
     std::vector<std::string> devices;
     std::string error;
-    if (!readDevices(options.devicesFile, &devices, &error)) {
+    if (!devices_readFile(options.devicesFile, &devices, &error)) {
         std::fprintf(stderr, "ormi: %s\n", error.c_str());
         return ORMI_EXIT_USAGE;
     }

@@ -1,7 +1,6 @@
 // MD5 message digest (RFC 1321): running context, compression and hex text.
 #include "md5.h"
 
-#include <stdio.h>
 #include <string.h>
 
 static const unsigned char md5_padding[64] = { 0x80 };
@@ -168,8 +167,13 @@ void md5_hexString(const char* text, char* out)
     unsigned char digest[16];
     md5_final(&context, digest);
 
+    // Every exported call hashes the password: a table, not a formatter.
+    static const char digits[] = "0123456789abcdef";
     char hex[33];
-    for (int i = 0; i < 16; ++i)
-        snprintf(hex + i * 2, 3, "%02x", digest[i]);
+    for (int i = 0; i < 16; ++i) {
+        hex[i * 2] = digits[digest[i] >> 4];
+        hex[i * 2 + 1] = digits[digest[i] & 15];
+    }
+    hex[32] = '\0';
     memcpy(out, hex, 33);
 }

@@ -270,3 +270,11 @@ int plat_resolveHost(const char*, uint32_t*)
 {
     return 1; // no name service while fuzzing
 }
+
+// No other thread runs under the double, so the library's spin before a
+// pause would only hand the core to other processes: a system call each
+// time, the most of what an input cost.
+extern "C" int sched_yield(void)
+{
+    return 0;
+}

@@ -31,6 +31,7 @@ if(TARGET ormi_cli_core)
 
   ormi_add_gtest(cli_bz2_test SOURCES cli_bz2_test.cpp LIBS ormi_cli_core TIMEOUT 120)
   ormi_add_gtest(cli_edit_test SOURCES cli_edit_test.cpp LIBS ormi_cli_core TIMEOUT 60)
+  ormi_add_gtest(cli_devices_test SOURCES cli_devices_test.cpp LIBS ormi_cli_core TIMEOUT 60)
   ormi_add_gtest(cli_settings_test SOURCES cli_settings_test.cpp LIBS ormi_cli_core TIMEOUT 60)
 
   if(TARGET ormi AND TARGET ormi_sim)

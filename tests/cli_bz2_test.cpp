@@ -79,6 +79,13 @@ TEST_F(Bz2Streams, IntactAndDamagedStreamsGetTheirVerdict)
 {
     std::vector<unsigned char> nothing;
     std::vector<unsigned char> notBzip2 = { 'h', 'e', 'l', 'l', 'o', '\n' };
+    // One block of four equal bytes without the count that must follow
+    // them, its block and stream CRCs right: libbz2 refuses it.
+    std::vector<unsigned char> uncountedRun = {
+        0x42, 0x5a, 0x68, 0x31, 0x31, 0x41, 0x59, 0x26, 0x53, 0x59, 0x23, 0x7a, 0xa8, 0xfb, 0x00, 0x00, 0x01,
+        0xd1, 0x80, 0x00, 0x10, 0x40, 0x00, 0x02, 0x66, 0x90, 0x00, 0x20, 0x00, 0x31, 0x06, 0x4c, 0x41, 0x00,
+        0xd3, 0xd2, 0xf5, 0xbd, 0x88, 0xbb, 0x92, 0x29, 0xc2, 0x84, 0x81, 0x1b, 0xd5, 0x47, 0xd8,
+    };
     const streamCase cases[] = {
         { "small", small, BZ2_CHECK_OK },
         { "several blocks at -1", multi, BZ2_CHECK_OK },
@@ -97,6 +104,7 @@ TEST_F(Bz2Streams, IntactAndDamagedStreamsGetTheirVerdict)
         { "wrong stream CRC of an empty stream", flipped(empty, empty.size() - 3, 1), BZ2_CHECK_BAD },
         { "bad block size level", flipped(small, 3, 6), BZ2_CHECK_BAD },
         { "garbage after the stream", joined(small, notBzip2), BZ2_CHECK_BAD },
+        { "block ending in a run of four without its count", uncountedRun, BZ2_CHECK_BAD },
     };
     for (const streamCase& c : cases)
         expectVerdict(c.data, c.verdict, c.name);
