@@ -182,6 +182,31 @@ def test_rolling_update_with_trusted_keys_sends_only_signed_packages(tmp_path):
         devices.stop()
 
 
+@pytest.mark.parametrize("target, pattern", [(None, "ormi_devices"), ("plant_b", "plant_b")])
+def test_rollout_that_matches_no_device_fails_and_names_the_pattern(tmp_path, target, pattern):
+    # The device is in a group of another name.
+    folder = str(tmp_path)
+    devices = fleet.Fleet(folder, 1)
+    try:
+        inventory = fleet.write_inventory(os.path.join(folder, "inventory.yml"), devices.devices)
+        with open(inventory) as f:
+            text = f.read()
+        with open(inventory, "w") as f:
+            f.write(text.replace("    ormi_devices:", "    plant_a:"))
+        values = dict(fleet.FAST_WAITS, ormi_package=fleet.make_package(folder, NEW_VERSION), ormi_version=NEW_VERSION)
+        if target:
+            values["ormi_target"] = target
+        code, output, _ = fleet.run_playbook(folder, inventory, values)
+        assert code != 0, output
+        assert "ormi_target '%s' matches no host of the inventory, so no device would be updated" % pattern in output
+        assert ("without -e ormi_target=PATTERN the devices must be in the group ormi_devices" in output) == (not target)
+        assert "PLAY [Roll out an ORMI package in batches]" not in output
+        assert "Summary of the rollout" not in output
+        assert devices[1].requests() == []
+    finally:
+        devices.stop()
+
+
 @pytest.fixture(scope="module")
 def one_device(tmp_path_factory):
     folder = str(tmp_path_factory.mktemp("one"))
