@@ -3,7 +3,7 @@
 if(WIN32 AND TARGET ORMI_updater)
   add_library(ormi_windriver STATIC ${CMAKE_CURRENT_SOURCE_DIR}/driver/windriver.cpp)
   target_include_directories(ormi_windriver PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/driver)
-  target_link_libraries(ormi_windriver PUBLIC user32 advapi32)
+  target_link_libraries(ormi_windriver PUBLIC user32 gdi32 advapi32)
 
   # Stand-ins for ormi_control.dll: complete, and lacking startDLL.
   foreach(variant fake_control fake_control_nostart)

@@ -8,7 +8,10 @@ if(WIN32 AND TARGET ORMI_updater AND TARGET ormi_windriver AND TARGET ormi_contr
   # The one program that lives through a whole reboot of 80 seconds.
   ormi_add_gtest(workflow_update_test SOURCES workflow_update_test.cpp
                  LIBS ormi_windriver ormi_sim ormi_common comctl32 TIMEOUT 200)
-  foreach(program workflow_window_test workflow_update_test)
+  # Three updaters and devices side by side through one reboot of 80 seconds.
+  ormi_add_gtest(workflow_reboot_test SOURCES workflow_reboot_test.cpp
+                 LIBS ormi_windriver ormi_sim ormi_common comctl32 TIMEOUT 240)
+  foreach(program workflow_window_test workflow_update_test workflow_reboot_test)
     add_dependencies(${program} ORMI_updater ormi_control)
   endforeach()
   # Runs a debug monitor; see control_debug_test.

@@ -1,9 +1,10 @@
 // A whole update through the updater's window, as a technician does it,
 // against the simulated device with login method 2: check, package chosen in
 // the open-file dialog and uploaded, installation followed to its end, and
-// the reboot with its full 80 seconds. trusted_keys.pem stands beside the
-// program: the package is signed by its key (tests/sig_fixtures.sh signs
-// the bytes of packageData with openssl).
+// the reboot with its full 80 seconds, after which the device reports the
+// new package. trusted_keys.pem stands beside the program: the package is
+// signed by its key (tests/sig_fixtures.sh signs the bytes of packageData
+// with openssl).
 #include "workflow_fixture.h"
 
 #include "md5.h"
@@ -103,7 +104,7 @@ TEST_F(UpdateWindow, WholeUpdateOfASignedPackageWithLoginMethod2)
 
     // Step 2: a package of the other type is refused, the fitting one loads.
     const char wrongName[] = "ORMI_demo_ormim_2.1.0.bz2";
-    const char name[] = "ORMI_demo_ormi_2.1.0.bz2";
+    const char name[] = "ORMI_demo_ormi_2.2.0.bz2";
     std::string data = packageData();
     ASSERT_TRUE(readFixture("window.bin") == data) << "tests/sig_fixtures.sh signs other bytes";
     std::string key = readFixture("vendor.pub.pem"), signature = readFixture("window.bin.sig");
@@ -200,6 +201,7 @@ TEST_F(UpdateWindow, WholeUpdateOfASignedPackageWithLoginMethod2)
     EXPECT_LE(position, 41);
     EXPECT_EQ(field(1018), "Reboot wird ausgeführt ...");
     EXPECT_FALSE(enabled(1016));
+    EXPECT_EQ(sim_requests(device).size(), 2u) << "the device is asked nothing during the reboot";
     EXPECT_EQ(waitField(1018, "Reboot beendet", 50000), "Reboot beendet");
     DWORD took = elapsedSince(start);
     EXPECT_GE(took, 79000u);
@@ -207,7 +209,11 @@ TEST_F(UpdateWindow, WholeUpdateOfASignedPackageWithLoginMethod2)
     EXPECT_TRUE(enabled(1016));
     EXPECT_FALSE(shown(1017));
     EXPECT_EQ(barPosition(1017), 80);
-    EXPECT_EQ(sim_requests(device).size(), 2u) << "the device is asked nothing during the reboot";
+    // Then it is asked once: it runs the new package, and nothing more is said.
+    EXPECT_EQ(field(1011), "ORMI, Version 2.2.0");
+    EXPECT_EQ(field(1004), "OK");
+    EXPECT_TRUE(noBox(2000));
+    EXPECT_EQ(sim_requests(device).size(), 6u) << "reboot request, login, one configuration read, each after a TAN";
 }
 
 } // namespace

@@ -35,6 +35,11 @@ static const char packageFilter[] = "Packages (*.bz2)\0*.bz2\0Alle Dateien (*.*)
 static char deviceBaseCopy[JSON_FORMAT_SIZE];
 static char deviceTypeTag[PACKAGE_TAG_SIZE];
 static char versionSuffix[PACKAGE_TAG_SIZE];
+// The package version the device last reported, and the one it reported when
+// an installation was started (empty: none since the last reboot's check).
+static char deviceVersion[PACKAGE_TAG_SIZE];
+static char versionBeforeInstall[PACKAGE_TAG_SIZE];
+static bool installStarted;
 // The dialog fills both with up to FILE_PATH_SIZE bytes.
 static char packageName[FILE_PATH_SIZE];
 static char packagePath[FILE_PATH_SIZE];
@@ -188,18 +193,28 @@ static void repairDeviceBase(void)
     memcpy(deviceBaseCopy, work, sizeof deviceBaseCopy);
 }
 
+// Reads the package version into deviceVersion and shows the device in
+// field 1011; 0 (nothing changed) when there is no answer.
+static int readVersion(void)
+{
+    char version[PACKAGE_TAG_SIZE];
+    if (fetchValue("configuration", "devicebase", "package_version", version, sizeof version) == FETCH_NO_ANSWER)
+        return 0;
+    memcpy(deviceVersion, version, sizeof deviceVersion);
+    package_splitVersion(version, deviceTypeTag, sizeof deviceTypeTag, versionSuffix, sizeof versionSuffix);
+    snprintf(messageText, MESSAGE_TEXT_SIZE, "%s, Version %s", package_deviceType(deviceTypeTag), version);
+    SetWindowTextA(deviceField, messageText);
+    return 1;
+}
+
 void workflow_readDevice(void)
 {
     ensureLibraryLock();
     repairDeviceBase();
-    char version[PACKAGE_TAG_SIZE];
-    if (fetchValue("configuration", "devicebase", "package_version", version, sizeof version) == FETCH_NO_ANSWER) {
+    if (!readVersion()) {
         warn(package_noVersionText);
         return;
     }
-    package_splitVersion(version, deviceTypeTag, sizeof deviceTypeTag, versionSuffix, sizeof versionSuffix);
-    snprintf(messageText, MESSAGE_TEXT_SIZE, "%s, Version %s", package_deviceType(deviceTypeTag), version);
-    SetWindowTextA(deviceField, messageText);
     enableButton(IDC_CHECK, TRUE);
 }
 
@@ -440,6 +455,9 @@ void workflow_install(void)
         return;
     }
     json_setValue(text, sizeof text, "install_component", "package");
+    // What the device must no longer report once it has rebooted.
+    memcpy(versionBeforeInstall, deviceVersion, sizeof versionBeforeInstall);
+    installStarted = true;
     debugLine(text);
     Sleep(INSTALL_PAUSE_MS);
     storeValue("configuration", "devicebase", "", text);
@@ -486,6 +504,37 @@ void workflow_reboot(void)
     SetTimer(mainWindow, TIMER_REBOOT, REBOOT_TICK_MS, NULL);
 }
 
+// After the reboot's time: the device is asked once, as step 1 asks it (the
+// configuration is not written), and the operator is told when it does not
+// answer or still runs the package it ran before the installation.
+static void checkAfterReboot(void)
+{
+    EnterCriticalSection(&libraryLock);
+    int login = controlLibrary.checkConnection();
+    LeaveCriticalSection(&libraryLock);
+    if (login != 1) {
+        debugLine("---> no answer after the reboot");
+        SetWindowTextA(checkStatusField, "ERROR");
+        warn("Das Gerät antwortet nach dem Neustart nicht.");
+        return;
+    }
+    SetWindowTextA(checkStatusField, "OK");
+    if (!readVersion()) {
+        debugLine("---> no package version after the reboot");
+        warn("Das Gerät meldet nach dem Neustart keine Package-Version.");
+        return;
+    }
+    snprintf(messageText, MESSAGE_TEXT_SIZE, "---> version after the reboot: %s", deviceVersion);
+    debugLine(messageText);
+    bool unchanged = installStarted && strcmp(deviceVersion, versionBeforeInstall) == 0;
+    installStarted = false;
+    if (unchanged) {
+        snprintf(messageText, MESSAGE_TEXT_SIZE, "Das Gerät meldet nach dem Neustart weiterhin die Version %s.",
+                 deviceVersion);
+        warn(messageText);
+    }
+}
+
 static void rebootTick(void)
 {
     SendMessageA(rebootProgress, PBM_STEPIT, 0, 0);
@@ -495,6 +544,7 @@ static void rebootTick(void)
         SetWindowTextA(rebootStatusField, "Reboot beendet");
         ShowWindow(rebootProgress, SW_HIDE);
         enableButton(IDC_REBOOT, TRUE);
+        checkAfterReboot();
     }
 }
 

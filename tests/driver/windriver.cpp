@@ -295,3 +295,56 @@ int drv_answerMessageBox(DWORD processId, const char* caption, int button, int t
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(box, button));
     return drv_waitGone(box, timeoutMs);
 }
+
+int drv_saveWindowImage(HWND window, const char* path)
+{
+    RECT r;
+    if (!GetWindowRect(window, &r))
+        return 0;
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    Sleep(500);
+    int width = r.right - r.left, height = r.bottom - r.top;
+    if (width <= 0 || height <= 0)
+        return 0;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = NULL;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    int ok = 0;
+    if (bitmap != NULL) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        ok = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != FALSE;
+        SelectObject(memory, old);
+        GdiFlush();
+    }
+    DWORD rowSize = ((DWORD)width * 3 + 3) & ~3u;
+    DWORD imageSize = rowSize * (DWORD)height;
+    if (ok) {
+        BITMAPFILEHEADER file = {};
+        file.bfType = 0x4d42;
+        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+        file.bfSize = file.bfOffBits + imageSize;
+        info.bmiHeader.biSizeImage = imageSize;
+        HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        DWORD written = 0;
+        ok = out != INVALID_HANDLE_VALUE && WriteFile(out, &file, sizeof file, &written, NULL) &&
+             WriteFile(out, &info.bmiHeader, sizeof info.bmiHeader, &written, NULL) &&
+             WriteFile(out, bits, imageSize, &written, NULL);
+        if (out != INVALID_HANDLE_VALUE)
+            CloseHandle(out);
+    }
+    if (bitmap != NULL)
+        DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    return ok;
+}

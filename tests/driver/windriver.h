@@ -53,3 +53,7 @@ HWND drv_findMessageBox(DWORD processId, const char* caption, int timeoutMs);
 int drv_messageBoxText(HWND box, char* text, int size);
 // Finds the box, reads its text and answers it with button (IDOK, IDYES, ...).
 int drv_answerMessageBox(DWORD processId, const char* caption, int button, int timeoutMs, char* text, int size);
+
+// Brings the window to the top and writes what the screen shows of it to
+// path as a 24-bit BMP file.
+int drv_saveWindowImage(HWND window, const char* path);
