@@ -2,7 +2,8 @@
 // ways a device comes back: with the new package, still with the old one, or
 // not at all. Three updaters against three simulated devices side by side,
 // so that the three reboots share one wait. With ORMI_SHOTS_DIR set, each
-// message is also saved there as a picture (<outcome>.bmp).
+// message (for the new package, the window) is also saved there as a picture
+// (<outcome>.bmp).
 #include "workflow_fixture.h"
 
 #include <stdlib.h>
@@ -99,6 +100,10 @@ TEST(RebootOutcome, UpdaterSaysWhatTheDeviceCameBackWith)
             EXPECT_EQ(s.confirmBox(), o.message);
         } else {
             EXPECT_TRUE(s.noBox(3000)) << "a message for a device that came back with the new package";
+            if (shots != NULL) {
+                std::string picture = std::string(shots) + "\\" + o.name + ".bmp";
+                EXPECT_TRUE(drv_saveWindowImage(s.window, picture.c_str())) << picture;
+            }
         }
         EXPECT_EQ(s.field(1011), o.device);
         EXPECT_EQ(s.field(1004), o.check);
