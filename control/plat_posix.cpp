@@ -1,7 +1,7 @@
-// POSIX platform layer: an event thread that watches the one socket with
-// poll() and delivers connect, read and close events in order, an INI reader
-// with the private-profile semantics, the system log as debug channel, the
-// process-wide lock and the signalled waits.
+// POSIX platform layer: no event thread; the waits of the call in progress
+// poll() the one socket and deliver its connect, read and close events in
+// order on the caller's thread. Also an INI reader with the private-profile
+// semantics, the system log as debug channel and the process-wide lock.
 #include "plat.h"
 #include "profile.h"
 #include "sock.h"
@@ -14,7 +14,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <string.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <syslog.h>
@@ -47,177 +46,94 @@ long long plat_milliseconds(void)
     return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
 }
 
-static pthread_mutex_t signalLock = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t signalCondition = PTHREAD_COND_INITIALIZER;
-static int signalled; // auto-reset, under signalLock
+// Nothing else runs in the library: the socket's events are taken by the
+// wait below, on the thread of the call, so there is nobody to signal.
+void plat_signal(void) {}
 
-void plat_waitSignal(int ms)
-{
-    struct timespec until;
-    clock_gettime(CLOCK_MONOTONIC, &until);
-    until.tv_nsec += (long)ms * 1000000L;
-    until.tv_sec += until.tv_nsec / 1000000000L;
-    until.tv_nsec %= 1000000000L;
-    pthread_mutex_lock(&signalLock);
-    while (!signalled) {
-        if (pthread_cond_clockwait(&signalCondition, &signalLock, CLOCK_MONOTONIC, &until) == ETIMEDOUT)
-            break;
-    }
-    signalled = 0;
-    pthread_mutex_unlock(&signalLock);
-}
+// ---- socket events
 
-void plat_signal(void)
-{
-    pthread_mutex_lock(&signalLock);
-    signalled = 1;
-    pthread_cond_broadcast(&signalCondition);
-    pthread_mutex_unlock(&signalLock);
-}
-
-// ---- event thread
-
+// What the event window stands for here: the exchange's wait itself.
 struct plat_eventLoop {
-    int wakeFd;
+    int unused;
 };
-static plat_eventLoop eventLoop = { -1 };
+static plat_eventLoop eventLoop = { 0 };
 std::atomic<plat_window> eventWindow(nullptr);
 
+// The bound socket and what is awaited of it. Only the thread of the call in
+// progress touches them (the call lock orders the calls).
 enum { WATCH_NONE, WATCH_BOUND, WATCH_CONNECTING, WATCH_CONNECTED };
-// The watched socket and what is awaited of it. Recursive, because the
-// handlers run under it and may close the socket themselves.
-static pthread_mutex_t watchLock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 static int watchSocket = -1;
 static int watchState = WATCH_NONE;
-static unsigned watchGeneration; // changes with every (un)binding
-
-static void plat_wake(void)
-{
-    if (eventLoop.wakeFd >= 0) {
-        uint64_t one = 1;
-        ssize_t r = write(eventLoop.wakeFd, &one, sizeof one);
-        (void)r;
-    }
-}
-
-static int plat_polled(int state)
-{
-    return state == WATCH_CONNECTING || state == WATCH_CONNECTED;
-}
 
 static void plat_watch(int s, int state)
 {
-    pthread_mutex_lock(&watchLock);
-    // Closing a socket that is no longer polled (its close event is done)
-    // needs no wake-up. Binding a fresh one does not change the poll either,
-    // but the wake-up readies the event thread for the connect that follows:
-    // measured, a sleeping event thread costs more than the extra round.
-    int wake = state != WATCH_NONE;
-    if (state == WATCH_NONE ? watchSocket == s : 1) {
-        wake = wake || plat_polled(watchState);
+    if (state != WATCH_NONE || watchSocket == s) {
         watchSocket = state == WATCH_NONE ? -1 : s;
         watchState = state;
-        ++watchGeneration;
     }
-    pthread_mutex_unlock(&watchLock);
-    if (wake)
-        plat_wake();
 }
 
-// Delivers one event for the socket polled under generation; nothing if the
-// socket was replaced or unbound meanwhile.
-static void plat_dispatch(int s, unsigned generation, short revents)
+// Delivers what poll() reported, in the order and with the codes of the
+// Windows notifications.
+static void plat_dispatch(short revents)
 {
-    pthread_mutex_lock(&watchLock);
-    if (generation == watchGeneration && s == watchSocket) {
-        if (watchState == WATCH_CONNECTING) {
-            int error = 0;
-            socklen_t size = sizeof error;
-            if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
-                error = errno;
-            watchState = error == 0 ? WATCH_CONNECTED : WATCH_BOUND;
-            sock_onEvent(PLAT_EVENT_CONNECT, error & 0xffff);
+    int s = watchSocket;
+    if (watchState == WATCH_CONNECTING) {
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+            error = errno;
+        watchState = error == 0 ? WATCH_CONNECTED : WATCH_BOUND;
+        sock_onEvent(PLAT_EVENT_CONNECT, error & 0xffff);
+        return;
+    }
+    // Read events while data is waiting, the close only once everything has
+    // been read; all that is there goes in one go. A handler that closes the
+    // socket ends it, and the bound returns to the caller's clock even while
+    // a device floods the connection.
+    for (int pieces = 0; pieces < 64 && watchState == WATCH_CONNECTED && s == watchSocket; ++pieces) {
+        char c;
+        ssize_t n = recv(s, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n > 0) {
+            sock_onEvent(PLAT_EVENT_READ, 0);
+        } else if (n == 0) {
+            watchState = WATCH_BOUND;
+            sock_onEvent(PLAT_EVENT_CLOSE, 0);
+        } else if (errno == EINTR) {
+            continue; // counts as a piece: still bounded
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            // A reset or another error of the connection: the close
+            // carries it, as the Windows close notification does.
+            watchState = WATCH_BOUND;
+            sock_onEvent(PLAT_EVENT_CLOSE, errno & 0xffff);
         } else {
-            // Like the Windows notifications: read events while data is
-            // waiting, the close only once everything has been read. All
-            // that is already there is delivered in one go, without a poll
-            // between pieces; a handler that closes the socket ends it. The
-            // bound lets a caller that closes the socket meanwhile have the
-            // lock even while a device floods the connection.
-            for (int pieces = 0;
-                 pieces < 64 && watchState == WATCH_CONNECTED && generation == watchGeneration && s == watchSocket;
-                 ++pieces) {
-                char c;
-                ssize_t n = recv(s, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-                if (n > 0) {
-                    sock_onEvent(PLAT_EVENT_READ, 0);
-                } else if (n == 0) {
-                    watchState = WATCH_BOUND;
-                    sock_onEvent(PLAT_EVENT_CLOSE, 0);
-                } else if (errno == EINTR) {
-                    continue; // counts as a piece: still bounded
-                } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                    watchState = WATCH_BOUND;
-                    sock_onEvent(PLAT_EVENT_CLOSE, errno & 0xffff);
-                } else {
-                    if (revents & (POLLERR | POLLHUP)) {
-                        watchState = WATCH_BOUND;
-                        sock_onEvent(PLAT_EVENT_CLOSE, 0);
-                    }
-                    break;
-                }
+            if (revents & (POLLERR | POLLHUP)) {
+                watchState = WATCH_BOUND;
+                sock_onEvent(PLAT_EVENT_CLOSE, 0);
             }
+            break;
         }
     }
-    pthread_mutex_unlock(&watchLock);
 }
 
-static void* plat_eventThread(void*)
+void plat_waitSignal(int ms)
 {
-    eventLoop.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (eventLoop.wakeFd < 0)
-        return nullptr; // no event window: exchanges fail in sock_open
-    eventWindow.store(&eventLoop, std::memory_order_release);
-    plat_signal(); // a first call may be waiting for it
-    for (;;) {
-        pthread_mutex_lock(&watchLock);
-        int s = watchSocket;
-        int state = watchState;
-        unsigned generation = watchGeneration;
-        pthread_mutex_unlock(&watchLock);
-
-        struct pollfd fds[2];
-        fds[0].fd = eventLoop.wakeFd;
-        fds[0].events = POLLIN;
-        fds[0].revents = 0;
-        nfds_t count = 1;
-        if (s >= 0 && (state == WATCH_CONNECTING || state == WATCH_CONNECTED)) {
-            fds[1].fd = s;
-            fds[1].events = state == WATCH_CONNECTING ? POLLOUT : POLLIN;
-            fds[1].revents = 0;
-            count = 2;
-        }
-        if (poll(fds, count, -1) < 0)
-            continue;
-        if (fds[0].revents) {
-            uint64_t value;
-            ssize_t r = read(eventLoop.wakeFd, &value, sizeof value);
-            (void)r;
-        }
-        if (count == 2 && fds[1].revents)
-            plat_dispatch(s, generation, fds[1].revents);
+    if (watchSocket < 0 || (watchState != WATCH_CONNECTING && watchState != WATCH_CONNECTED)) {
+        plat_sleep(ms);
+        return;
     }
-    return nullptr;
+    struct pollfd p;
+    p.fd = watchSocket;
+    p.events = watchState == WATCH_CONNECTING ? POLLOUT : POLLIN;
+    p.revents = 0;
+    // Interrupted: the caller's clock decides whether to wait again.
+    if (poll(&p, 1, ms) > 0)
+        plat_dispatch(p.revents);
 }
 
 void plat_startEventThread(void)
 {
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    pthread_t thread;
-    pthread_create(&thread, &attributes, plat_eventThread, nullptr);
-    pthread_attr_destroy(&attributes);
+    eventWindow.store(&eventLoop, std::memory_order_release);
 }
 
 // ---- sockets

@@ -1,5 +1,6 @@
-// The device transport: the one socket of the process, its notifications on
-// the event thread, the polling waits of the calling thread, one exchange.
+// The device transport: the one socket of the process, its notifications
+// (on the event thread, or natively in the waits), the polling waits of the
+// calling thread, one exchange.
 #include "sock.h"
 #include "debug.h"
 #include "profile.h"
@@ -15,7 +16,11 @@ static plat_socket socketHandle = PLAT_INVALID_SOCKET;
 static std::atomic<int> connected(0);
 static std::atomic<int> closedByPeer(0);
 static char rxBuffer[4096];
-static int rxLength;           // event thread only
+static int rxLength;   // event thread only
+static int rxReceived; // bytes received on the connection, kept or not
+// The error the connection ended with (0: the device closed it); written
+// before closedByPeer is published.
+static int closeError;
 static uint32_t serverAddress; // network byte order
 static uint16_t serverPort;    // network byte order
 
@@ -28,11 +33,13 @@ template <typename T> static int sock_waitSet(const std::atomic<T>& value, int t
 {
     long long limit = timeout > 0 ? (long long)timeout * 1000 : 0;
     long long start = plat_milliseconds();
+#if PLAT_EVENT_THREAD
     // The event thread's notification mostly comes within microseconds, and
     // a caller that has gone to sleep takes longer to wake than that: so a
     // short spin, giving way to other threads, before the first pause.
     for (int i = 0; i < 200 && !value.load(std::memory_order_acquire); ++i)
         std::this_thread::yield();
+#endif
     while (!value.load(std::memory_order_acquire)) {
         long long left = limit - (plat_milliseconds() - start);
         if (left <= 0)
@@ -188,7 +195,9 @@ int sock_sendText(const char* text, int timeout)
 
 int sock_waitResponse(char* out, int timeout)
 {
-    if (!out || !sock_waitSet(closedByPeer, timeout))
+    // A connection that ended in a reset or an error carries no answer, only
+    // whatever part of one had come: the exchange has failed.
+    if (!out || !sock_waitSet(closedByPeer, timeout) || closeError != 0)
         return 0;
     size_t n = strnlen(rxBuffer, sizeof rxBuffer - 1);
     memcpy(out, rxBuffer, n);
@@ -212,6 +221,7 @@ int sock_close(void)
     plat_socketsCleanup();
     connected.store(0, std::memory_order_release);
     closedByPeer.store(0, std::memory_order_release);
+    closeError = 0;
     debug_print("socket closed\n");
     return 1;
 }
@@ -222,6 +232,7 @@ int sock_onEvent(int event, int error)
     case PLAT_EVENT_CONNECT:
         if (error == 0) {
             rxLength = 0;
+            rxReceived = 0;
             rxBuffer[0] = 0;
             connected.store(1, std::memory_order_release);
             debug_print("connected\n");
@@ -235,6 +246,7 @@ int sock_onEvent(int event, int error)
             char piece[256];
             int n = plat_socketRecv(socketHandle, piece, 254);
             if (n > 0) {
+                rxReceived += n;
                 piece[n] = 0;
                 // Text: a zero byte ends what this piece contributes; what does
                 // not fit the buffer is dropped.
@@ -252,15 +264,27 @@ int sock_onEvent(int event, int error)
         }
         break;
     case PLAT_EVENT_CLOSE:
+        // Only the device's orderly close ends an answer.
+        closeError = error;
+        if (error == 0)
+            debug_print("disconnected from server\n");
+        else if (error == PLAT_ERROR_RESET || error == PLAT_ERROR_ABORTED)
+            debug_format(eventLine, sizeof eventLine, "connection reset after %d bytes\n", rxReceived);
+        else
+            debug_format(eventLine, sizeof eventLine, "connection error #%i after %d bytes\n", error, rxReceived);
         connected.store(0, std::memory_order_release);
         closedByPeer.store(1, std::memory_order_release);
-        debug_print("disconnected from server\n");
         plat_signal();
         break;
     default:
         break;
     }
     return 1;
+}
+
+int sock_endedInError(void)
+{
+    return closedByPeer.load(std::memory_order_acquire) && closeError != 0;
 }
 
 int sock_exchange(const char* request, char* address, char* port, int timeout)

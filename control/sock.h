@@ -19,7 +19,13 @@ int sock_sendBytes(const char* data, int length, int timeout);
 // As sock_sendBytes for the pieces one behind the other (at most
 // PLAT_MAX_PIECES), handed over without first copying them together.
 int sock_sendPieces(const char* const* pieces, const int* lengths, int count, int timeout);
+// 1 when the device closed the connection within the time-out and out holds
+// its answer; 0 on time-out and when the connection ended in a reset or an
+// error (out untouched either way).
 int sock_waitResponse(char* out, int timeout);
+// 1 when the connection has ended in a reset or an error: its answer, if one
+// was under way, will never be complete.
+int sock_endedInError(void);
 int sock_close(void);
 int sock_onEvent(int event, int error); // on the event thread
 // Empties responseText, then open, connect, send, wait, close;

@@ -141,6 +141,11 @@ static int upload_send(const char* fileName, const char* data, int length)
         sock_close();
         return 1;
     }
+    // Out, but its answer was cut: there is nothing left to collect.
+    if (sock_endedInError()) {
+        sock_close();
+        return 0;
+    }
     uploadPending = 1;
     return 0;
 }
@@ -153,8 +158,13 @@ static int upload_awaitAnswer(void)
         plat_sleep(1000);
         return 0;
     }
-    if (!sock_waitResponse(responseText, 1))
+    if (!sock_waitResponse(responseText, 1)) {
+        if (sock_endedInError()) {
+            uploadPending = 0;
+            sock_close();
+        }
         return 0;
+    }
     uploadPending = 0;
     sock_close();
     return 1;

@@ -87,6 +87,8 @@ bool knownLine(const std::string& line, const std::string& response)
                                       "socket closed\n",
                                       "connected\n",
                                       "disconnected from server\n",
+                                      "connection reset after ",
+                                      "connection error #",
                                       "WSASyncSelect error #",
                                       "Error during create socket #",
                                       "WSAstartup error #" };
@@ -377,18 +379,44 @@ TEST_F(TransportTest, FloodingDeviceStillEndsTheExchangeWithinTheTimeOut)
     EXPECT_LT(run.ms, 2200);
 }
 
-TEST_F(TransportTest, ResetMidAnswerEndsTheExchangeAtOnce)
+TEST_F(TransportTest, ResetEndsTheExchangeAtOnceAsAFailure)
 {
-    // A reset counts as the device's close: whatever arrived before it is the
-    // answer, and nothing waits for the time-out.
+    // Only the device's orderly close ends an answer: after a reset, what
+    // came before it is not handed on, however much of the answer it was,
+    // and nothing waits for the time-out.
     const std::string answer = httpAnswer(patterned(400));
-    sim_setOverride(server, "type=login", answer);
-    sim_setFault(server, "reset");
-    exchange_run run = runExchange(loginRequest("127.0.0.1"), "127.0.0.1", port, 3);
-    EXPECT_LT(run.ms, 1500);
-    EXPECT_LT(run.response.size(), answer.size());
-    EXPECT_EQ(answer.compare(0, run.response.size(), run.response), 0) << run.response;
-    EXPECT_TRUE(hasLine(run, "socket closed\n") || hasLinePrefix(run, "Error during close socket #"));
+    for (std::size_t sent : { std::size_t(0), answer.size() / 2, answer.size() }) {
+        SCOPED_TRACE(std::to_string(sent) + " bytes before the reset");
+        int listenPort = 0;
+        simnet_handle listener = simnet_listen("127.0.0.1", 0, &listenPort);
+        ASSERT_NE(listener, simnet_invalid);
+        std::thread device([&] {
+            simnet_handle client;
+            if (simnet_accept(listener, 3000, &client) != 1)
+                return;
+            std::string request;
+            char buffer[1024];
+            while (request.find("\n\n\n") == std::string::npos && simnet_waitReadable(client, 2000) == 1) {
+                int n = simnet_recv(client, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                request.append(buffer, (std::size_t)n);
+            }
+            simnet_sendAll(client, answer.data(), sent);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            simnet_reset(client);
+        });
+        exchange_run run = runExchange(loginRequest("127.0.0.1"), "127.0.0.1", std::to_string(listenPort), 3);
+        device.join();
+        simnet_close(listener);
+        EXPECT_EQ(run.ok, 0);
+        EXPECT_EQ(run.response, "");
+        EXPECT_LT(run.ms, 1500);
+        EXPECT_TRUE(hasLine(run, "connection reset after " + std::to_string(sent) + " bytes\n"));
+        EXPECT_FALSE(hasLine(run, "disconnected from server\n"));
+        EXPECT_FALSE(hasLinePrefix(run, "RX (len = "));
+        EXPECT_TRUE(hasLine(run, "socket closed\n"));
+    }
 }
 
 TEST_F(TransportTest, ZeroByteEndsWhatItsPieceContributes)

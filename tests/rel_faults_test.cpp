@@ -70,8 +70,8 @@ const ExportCase kExports[] = {
 // there is no answer and every export fails; an upload that is out but
 // unanswered gives 0, and its collection 0 as well. An upload closed
 // without an answer counts as answered, since the answer is not examined.
-// A reset counts as the device's close (devices reset when they leave the
-// request's two stray bytes unread), so what came before it is the answer.
+// A reset is no close: what came before it is not an answer, and the call
+// fails as if nothing had come.
 // A whole answer that arrives slowly or with CR LF lines must succeed.
 enum Expect { MUST_FAIL, MAY_SUCCEED, MUST_SUCCEED };
 const struct {
@@ -79,7 +79,7 @@ const struct {
     Expect expect;
 } kFaults[] = {
     { "silent", MUST_FAIL },      { "keep-open", MUST_FAIL },       { "refuse", MUST_FAIL },
-    { "reset", MAY_SUCCEED },     { "slow", MUST_SUCCEED },         { "huge", MAY_SUCCEED },
+    { "reset", MUST_FAIL },       { "slow", MUST_SUCCEED },         { "huge", MAY_SUCCEED },
     { "zero-byte", MAY_SUCCEED }, { "no-blank-line", MAY_SUCCEED }, { "crlf-json", MUST_SUCCEED },
 };
 
