@@ -110,6 +110,9 @@ int net_probe(const std::string& host, int port, int timeoutSeconds);
 // Sends request and collects the answer until the device closes the
 // connection; 1 with a complete answer that starts "HTTP/", else 0 and "".
 int net_ask(const std::string& host, int port, int timeoutSeconds, const std::string& request, std::string* answer);
+// After net_ask: the bytes that had come when the connection was reset
+// (the answer was cut), or -1.
+int net_lastCut();
 void net_sleep(double seconds);
 double net_now(); // monotonic seconds
 
@@ -145,6 +148,9 @@ int device_setValue(const char* type, const char* module, const char* key, const
 int device_getIO(const char* base, const char* channel, int* value);
 int device_setIO(const char* base, const char* channel, int value);
 const std::string& device_label();
+// After an unreachable outcome: why, when the device's answer was cut by a
+// reset ("" otherwise).
+std::string device_cutReason();
 
 // --- edit.cpp ---
 // Sets the first member named key (at any depth) to value, a JSON value as

@@ -21,6 +21,9 @@ int timeout = 1;
 
 enum { LOGIN_NO_ANSWER, LOGIN_ACCEPTED, LOGIN_REFUSED };
 int lastLogin = LOGIN_NO_ANSWER;
+// Bytes of the device's answer before a reset cut it, seen by the last
+// question asked after a failed call; -1 when none was cut.
+int lastCut = -1;
 
 // Behind the first blank line, or the whole text: where the library takes a body.
 std::string bodyOf(const std::string& answer)
@@ -130,6 +133,7 @@ enum { CALL_LOGIN, CALL_READ, CALL_WRITE };
 int guarded(const char* what, int kind, const std::function<bool()>& call,
             const std::function<int()>& askAgain = nullptr)
 {
+    lastCut = -1;
     for (int attempt = 0;; ++attempt) {
         double started = net_now();
         if (call())
@@ -137,17 +141,24 @@ int guarded(const char* what, int kind, const std::function<bool()>& call,
         // A call that used up its time-out had no answer, whatever happens afterwards.
         bool timedOut = net_now() - started >= 0.9 * timeout;
         lastLogin = askLogin();
+        lastCut = net_lastCut();
         if (lastLogin == LOGIN_REFUSED)
             return DEVICE_REFUSED;
-        if (lastLogin == LOGIN_ACCEPTED && kind == CALL_READ && askAgain() == LOGIN_REFUSED)
-            return DEVICE_REFUSED;
+        if (lastLogin == LOGIN_ACCEPTED && kind == CALL_READ) {
+            int again = askAgain();
+            lastCut = net_lastCut();
+            if (again == LOGIN_REFUSED)
+                return DEVICE_REFUSED;
+        }
         if (lastLogin == LOGIN_ACCEPTED && kind == CALL_WRITE && !timedOut)
             return DEVICE_REFUSED;
         if (attempt >= settings.retries)
             return DEVICE_UNREACHABLE;
         char text[200];
         std::snprintf(text, sizeof text, "%s: %s, retry %d of %d in %.1f s", what,
-                      lastLogin == LOGIN_ACCEPTED ? "failed although the device takes the login" : "no connection",
+                      lastCut >= 0                  ? "the device's answer was cut"
+                      : lastLogin == LOGIN_ACCEPTED ? "failed although the device takes the login"
+                                                    : "no connection",
                       attempt + 1, settings.retries, settings.retryPause);
         report_info(settings, text);
         net_sleep(settings.retryPause);
@@ -171,13 +182,22 @@ const std::string& device_label()
     return settings.device;
 }
 
+std::string device_cutReason()
+{
+    if (lastCut < 0)
+        return "";
+    return "the device's answer was cut: the connection was reset after " + std::to_string(lastCut) + " bytes";
+}
+
 int device_check(std::string* why)
 {
     int outcome = guarded("login", CALL_LOGIN, [] { return bind_checkConnection() == 1; });
     if (why) {
         if (outcome == DEVICE_REFUSED)
             *why = "the device refused the login (user, password or login method)";
-        if (outcome == DEVICE_UNREACHABLE)
+        if (outcome == DEVICE_UNREACHABLE && lastCut >= 0)
+            *why = device_cutReason();
+        else if (outcome == DEVICE_UNREACHABLE)
             *why = lastLogin == LOGIN_ACCEPTED ? "the device takes the login, but the library's exchange with it failed"
                                                : "the device cannot be reached at " + host + ":" + std::to_string(port);
     }

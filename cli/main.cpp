@@ -520,6 +520,8 @@ int obtainPassword(const cli_options& o, std::string* password)
 
 int connectionFailure(int outcome, cli_result* r)
 {
+    if (outcome == DEVICE_UNREACHABLE && !device_cutReason().empty())
+        return finish(r, ORMI_EXIT_UNREACHABLE, device_cutReason());
     return finish(r, outcome == DEVICE_UNREACHABLE ? ORMI_EXIT_UNREACHABLE : ORMI_EXIT_FAILED,
                   outcome == DEVICE_UNREACHABLE ? "the device cannot be reached" : "the device refused the request");
 }
@@ -531,7 +533,11 @@ int runCheck(const cli_options& o, cli_result* r)
     if (outcome != DEVICE_DONE)
         return finish(r, outcome == DEVICE_REFUSED ? ORMI_EXIT_LOGIN : ORMI_EXIT_UNREACHABLE, why);
     report_info(o, "login OK");
-    if (device_getValue("configuration", "devicebase", "package_version", &version) != DEVICE_DONE)
+    int read = device_getValue("configuration", "devicebase", "package_version", &version);
+    // A cut answer is no statement of the device's about its version.
+    if (read == DEVICE_UNREACHABLE && !device_cutReason().empty())
+        return finish(r, ORMI_EXIT_UNREACHABLE, device_cutReason());
+    if (read != DEVICE_DONE)
         return finish(r, ORMI_EXIT_OK, "login OK; the device gives no package version");
     char tag[PACKAGE_TAG_SIZE], suffix[PACKAGE_TAG_SIZE];
     package_splitVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
@@ -614,7 +620,7 @@ int runIo(const cli_options& o, cli_result* r, std::string* value)
     if (outcome == DEVICE_REFUSED)
         return finish(r, ORMI_EXIT_FAILED, "the device refused the channel or gave no usable answer");
     if (outcome == DEVICE_UNREACHABLE)
-        return finish(r, ORMI_EXIT_UNREACHABLE, "the device cannot be reached");
+        return connectionFailure(outcome, r);
     if (o.command == "io-get")
         *value = std::to_string(got);
     return finish(r, ORMI_EXIT_OK, o.command == "io-set" ? "set" : "");

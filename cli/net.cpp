@@ -3,6 +3,7 @@
 // (net_ask), with which a failed library call is told from a refusal.
 #include "cli.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -84,6 +85,27 @@ void setBlocking(net_socket s, bool blocking)
 #endif
 }
 
+int lastCut = -1;
+
+// Whether a connection ended in a reset rather than the device's close: a
+// recv error natively; Wine's recv ends a reset connection as if closed,
+// and only the socket's pending error tells.
+bool endedInReset(net_socket s, int received)
+{
+#ifdef _WIN32
+    int error = 0;
+    int length = sizeof error;
+    if (received < 0)
+        error = WSAGetLastError();
+    else
+        getsockopt(s, SOL_SOCKET, SO_ERROR, (char*)&error, &length);
+    return error == WSAECONNRESET || error == WSAECONNABORTED;
+#else
+    (void)s;
+    return received < 0 && (errno == ECONNRESET || errno == ECONNABORTED);
+#endif
+}
+
 // A connected socket within the time-out, or NET_INVALID.
 net_socket connectTo(const std::string& host, int port, int ms)
 {
@@ -118,6 +140,11 @@ net_socket connectTo(const std::string& host, int port, int ms)
 }
 
 } // namespace
+
+int net_lastCut()
+{
+    return lastCut;
+}
 
 double net_now()
 {
@@ -181,6 +208,7 @@ int net_probe(const std::string& host, int port, int timeoutSeconds)
 int net_ask(const std::string& host, int port, int timeoutSeconds, const std::string& request, std::string* answer)
 {
     answer->clear();
+    lastCut = -1;
     int ms = (timeoutSeconds < 1 ? 1 : timeoutSeconds) * 1000;
     net_socket s = connectTo(host, port, ms);
     if (s == NET_INVALID)
@@ -193,6 +221,10 @@ int net_ask(const std::string& host, int port, int timeoutSeconds, const std::st
             if (waitFor(s, false, 50) != 1)
                 continue;
             int n = recv(s, piece, sizeof piece, 0);
+            if (n <= 0 && endedInReset(s, n)) {
+                lastCut = (int)answer->size();
+                break;
+            }
             if (n < 0)
                 break;
             if (n == 0) {

@@ -31,7 +31,9 @@ int editedConfiguration(const char* key, const char* value, std::string* out, st
     std::string answer;
     int outcome = device_getValue("configuration", "devicebase", "", &answer);
     if (outcome != DEVICE_DONE) {
-        *why = outcome == DEVICE_UNREACHABLE ? "the device cannot be reached" : "the device gave no configuration";
+        *why = outcome != DEVICE_UNREACHABLE ? "the device gave no configuration"
+               : device_cutReason().empty()  ? "the device cannot be reached"
+                                             : device_cutReason();
         return 0;
     }
     static char text[JSON_FORMAT_SIZE];
@@ -221,7 +223,8 @@ int update_run(const cli_options& options, const std::vector<char>& package, con
     std::string version;
     outcome = device_getValue("configuration", "devicebase", "package_version", &version);
     if (outcome == DEVICE_UNREACHABLE)
-        return finish(result, ORMI_EXIT_UNREACHABLE, "the device cannot be reached");
+        return finish(result, ORMI_EXIT_UNREACHABLE,
+                      device_cutReason().empty() ? "the device cannot be reached" : device_cutReason());
     if (outcome != DEVICE_DONE)
         return finish(result, ORMI_EXIT_NOFIT, package_noVersionText);
     result->versionBefore = version;

@@ -17,11 +17,17 @@ struct fault_name {
 };
 
 const fault_name faultNames[] = {
-    { simfault_silent, "silent" },      { simfault_keepOpen, "keep-open" },
-    { simfault_refuse, "refuse" },      { simfault_reset, "reset" },
-    { simfault_slow, "slow" },          { simfault_huge, "huge" },
-    { simfault_zeroByte, "zero-byte" }, { simfault_noBlankLine, "no-blank-line" },
-    { simfault_crlfJson, "crlf-json" }, { simfault_keepVersion, "keep-version" },
+    { simfault_silent, "silent" },
+    { simfault_keepOpen, "keep-open" },
+    { simfault_refuse, "refuse" },
+    { simfault_reset, "reset" },
+    { simfault_slow, "slow" },
+    { simfault_huge, "huge" },
+    { simfault_zeroByte, "zero-byte" },
+    { simfault_noBlankLine, "no-blank-line" },
+    { simfault_crlfJson, "crlf-json" },
+    { simfault_keepVersion, "keep-version" },
+    { simfault_resetMidAnswer, "reset-mid-answer" },
 };
 
 // Body faults change what is sent; Content-Length follows for our own answers.
@@ -84,6 +90,22 @@ std::string simfault_renderOverride(simfault_kind fault, std::string raw)
     return raw.substr(0, start) + body;
 }
 
+simfault_kind simfault_forRequest(simfault_kind fault, const std::string& query)
+{
+    // The device takes the login and cuts the answers that carry data.
+    if (fault == simfault_resetMidAnswer) {
+        std::string type = simhttp_field(simhttp_fields(query), "type");
+        if (type == "login" || type == "single_id")
+            return simfault_none;
+    }
+    return fault;
+}
+
+bool simfault_resets(simfault_kind fault)
+{
+    return fault == simfault_reset || fault == simfault_resetMidAnswer;
+}
+
 void simfault_send(sim_server* server, simnet_handle client, simfault_kind fault, const std::string& raw)
 {
     if (fault == simfault_slow) {
@@ -95,7 +117,7 @@ void simfault_send(sim_server* server, simnet_handle client, simfault_kind fault
         }
         return;
     }
-    if (fault == simfault_reset) {
+    if (simfault_resets(fault)) {
         simnet_noDelay(client);
         simnet_sendAll(client, raw.data(), raw.size() / 2);
         simstate_pause(server, 50);

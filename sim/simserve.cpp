@@ -156,6 +156,8 @@ void simserve_connection(sim_server* server, simnet_handle client)
         return;
     }
     simlog_add(server, raw);
+    if (refused == 0)
+        fault = simfault_forRequest(fault, request.query);
     if (fault == simfault_silent) {
         holdOpen(server, client);
         simnet_close(client);
@@ -196,7 +198,7 @@ void simserve_connection(sim_server* server, simnet_handle client)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     simfault_send(server, client, fault, answerText);
-    if (fault == simfault_reset) {
+    if (simfault_resets(fault)) {
         simnet_reset(client);
         return;
     }

@@ -88,6 +88,39 @@ TEST_F(CliCommand, NetworkFailuresAreRetriedThenReportedUnreachable)
     EXPECT_EQ(cli_run(quick({ "check", "--device", device(s), "--retries", "0" })).code, ORMI_EXIT_UNREACHABLE);
 }
 
+// An answer cut by a reset is not the device's answer: nothing of it is
+// printed, the exit code is the one for an unreachable device, and the
+// message says that the answer was cut.
+TEST_F(CliCommand, AnswerCutByAResetIsUnreachableAndSaysSo)
+{
+    const char* cutText = "the device's answer was cut: the connection was reset after ";
+    struct cutCase {
+        const char* fault;
+        std::vector<std::string> command;
+    } cases[] = {
+        { "reset-mid-answer", { "get", "configuration", "devicebase" } },
+        { "reset-mid-answer", { "get", "configuration", "devicebase", "package_version" } },
+        { "reset-mid-answer", { "check" } },
+        { "reset-mid-answer", { "io", "get", "station", "di1" } },
+        { "reset", { "check" } },
+    };
+    for (const cutCase& c : cases) {
+        SCOPED_TRACE(std::string(c.fault) + ", " + c.command[0] + " " + (c.command.size() > 2 ? c.command[2] : ""));
+        sim_options options;
+        options.fault = c.fault;
+        sim_server* s = startSim(options);
+        ASSERT_NE(s, nullptr);
+        std::vector<std::string> args = c.command;
+        args.insert(args.end(), { "--device", device(s), "--retries", "1" });
+        cli_outcome run = cli_run(quick(args));
+        EXPECT_EQ(run.code, ORMI_EXIT_UNREACHABLE) << run.output;
+        EXPECT_NE(run.output.find(cutText), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("the device's answer was cut, retry 1 of 1"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("device_name"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("2.1.0"), std::string::npos) << run.output;
+    }
+}
+
 // A first exchange that fails at once while the device is healthy is a
 // failure on the way, not a refusal: the login question asked again gets
 // "LOGIN OK", so the call is retried and succeeds.

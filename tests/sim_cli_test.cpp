@@ -237,7 +237,7 @@ TEST(SimProgram, HelpListsEveryOption)
                                 "--answer-delay", "--fault", "--log", "--count", "--fault-on", "--help" })
         EXPECT_NE(help.find(option), std::string::npos) << option;
     for (const char* fault : { "silent", "keep-open", "refuse", "reset", "slow", "huge", "zero-byte", "no-blank-line",
-                               "crlf-json", "keep-version" })
+                               "crlf-json", "keep-version", "reset-mid-answer" })
         EXPECT_NE(help.find(fault), std::string::npos) << fault;
     // The rule by which an installed package's name gives the version reported after the reboot.
     EXPECT_NE(help.find("ORMI_demo_ormi_2.1.0.bz2 gives 2.1.0"), std::string::npos) << help;

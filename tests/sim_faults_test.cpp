@@ -64,6 +64,14 @@ TEST(SimFaults, EachModeMisbehavesAsNamed)
               EXPECT_TRUE(r.reset);
 #endif
           } },
+        { "reset-mid-answer", configurationRequest, 2000,
+          [](const sim_reply& r, const std::string& healthy) {
+              EXPECT_EQ(r.bytes, healthy.substr(0, healthy.size() / 2));
+              EXPECT_TRUE(r.closedByPeer);
+#ifndef _WIN32
+              EXPECT_TRUE(r.reset);
+#endif
+          } },
         { "slow", configurationRequest, 3000,
           [](const sim_reply& r, const std::string& healthy) {
               EXPECT_EQ(r.bytes, healthy);
@@ -119,6 +127,24 @@ TEST(SimFaults, CrlfJsonLeavesPlainAnswersAlone)
     options.fault = "crlf-json";
     sim_server* server = sim_start(options);
     EXPECT_EQ(sim_body(sim_exchange(sim_port(server), loginRequest()).bytes), "LOGIN OK\n");
+    sim_stop(server);
+}
+
+TEST(SimFaults, ResetMidAnswerAnswersTheLoginWhole)
+{
+    sim_options options;
+    options.fault = "reset-mid-answer";
+    options.loginMethod = 2;
+    sim_server* server = sim_start(options);
+    ASSERT_NE(server, nullptr);
+    sim_reply tan = sim_exchange(sim_port(server), sim_getRequest("admin", hash, "single_id", "login"));
+    EXPECT_FALSE(tan.reset);
+    EXPECT_TRUE(tan.closedByPeer);
+    ASSERT_FALSE(sim_body(tan.bytes).empty());
+    sim_reply login = sim_exchange(sim_port(server),
+                                   sim_getRequest("admin", sim_hash("secret" + sim_body(tan.bytes)), "login", "login"));
+    EXPECT_FALSE(login.reset);
+    EXPECT_EQ(sim_body(login.bytes), "LOGIN OK\n");
     sim_stop(server);
 }
 
