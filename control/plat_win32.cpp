@@ -82,6 +82,21 @@ static volatile SOCKET currentSocket = INVALID_SOCKET;
 static std::atomic<unsigned> closesPosted(0);
 static unsigned closesTaken; // event thread only
 
+// The notification's error. Windows gives a reset with the close; Wine
+// posts that close without an error and lets recv end as if closed, and
+// only a poll of the socket (POLLERR beside POLLHUP) tells it from the
+// device's orderly close.
+static int plat_eventError(SOCKET s, LPARAM lParam)
+{
+    int error = WSAGETSELECTERROR(lParam);
+    if (WSAGETSELECTEVENT(lParam) == FD_CLOSE && error == 0) {
+        WSAPOLLFD state = { s, POLLRDNORM, 0 };
+        if (WSAPoll(&state, 1, 0) > 0 && (state.revents & POLLERR))
+            error = WSAECONNRESET;
+    }
+    return error;
+}
+
 static LRESULT CALLBACK eventWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -94,7 +109,7 @@ static LRESULT CALLBACK eventWindowProc(HWND window, UINT message, WPARAM wParam
         return 0;
     case WM_SOCKET_EVENT:
         if ((SOCKET)wParam == currentSocket && closesTaken == closesPosted.load(std::memory_order_acquire))
-            sock_onEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
+            sock_onEvent(WSAGETSELECTEVENT(lParam), plat_eventError((SOCKET)wParam, lParam));
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);

@@ -98,7 +98,8 @@ namespace Ormi.Control
                     string text = NativeMethods.CopyText(NativeMethods.getValue(type, module, key));
                     if (text != null) return text;
                     string message = "no value for " + type + "/" + module + (key.Length > 0 ? " key " + key : "");
-                    if (!Answers()) throw new UnreachableException(message + ": no answer from " + address + ":" + port);
+                    OrmiException unreachable = Unreachable(message);
+                    if (unreachable != null) throw unreachable;
                     // The whole answer holds what the device said.
                     string said = key.Length > 0 ? NativeMethods.CopyText(NativeMethods.getValue(type, module, "")) : null;
                     throw new RefusedException(message, said);
@@ -135,7 +136,8 @@ namespace Ormi.Control
                     string text = NativeMethods.CopyText(NativeMethods.getValue("singlevalue", baseModule + "/" + channel + ending, ""));
                     int number;
                     if (text != null && int.TryParse(text.Trim().Split('.')[0], out number)) return value;
-                    if (!Answers()) throw new UnreachableException("no answer from " + address + ":" + port);
+                    OrmiException unreachable = Unreachable("no value for " + baseModule + "/" + channel);
+                    if (unreachable != null) throw unreachable;
                     throw new RefusedException("no value for " + baseModule + "/" + channel, text);
                 }
             }
@@ -176,7 +178,8 @@ namespace Ormi.Control
                     sent = NativeMethods.sendUpdateFile("update", name, data, data.Length);
                     if (sent == -1)
                     {
-                        if (!Answers()) throw new UnreachableException("the upload could not be sent: no connection to " + address + ":" + port);
+                        OrmiException unreachable = Unreachable("the upload could not be sent");
+                        if (unreachable != null) throw unreachable;
                         throw new UploadFailedException("the device did not take the upload of " + name + " (" + data.Length + " bytes)");
                     }
                 }
@@ -211,20 +214,36 @@ namespace Ormi.Control
         void Login()
         {
             if (NativeMethods.checkConnection() == 1) return;
-            if (Answers()) throw new LoginRefusedException("the device refused the login of '" + user + "' (user, password or login method)");
-            throw new UnreachableException("no answer from " + address + ":" + port);
+            OrmiException unreachable = Unreachable("no login");
+            if (unreachable != null) throw unreachable;
+            throw new LoginRefusedException("the device refused the login of '" + user + "' (user, password or login method)");
         }
 
         OrmiException Failure(string message)
         {
-            if (!Answers()) return new UnreachableException(message + ": no answer from " + address + ":" + port);
-            return new RefusedException(message);
+            return Unreachable(message) ?? new RefusedException(message);
         }
 
-        // Whether a web server answers at all: tells a refusal by the device
-        // from a network failure after a failed call.
-        bool Answers()
+        // The exception for message when the device does not answer whole
+        // (null when it does): tells a refusal by the device from a network
+        // failure after a failed call.
+        OrmiException Unreachable(string message)
         {
+            int cut;
+            bool answers = Probe(out cut);
+            if (cut >= 0)
+                return new UnreachableException(message + ": the device's answer was cut: the connection was reset after " + cut + " bytes");
+            if (!answers) return new UnreachableException(message + ": no answer from " + address + ":" + port);
+            return null;
+        }
+
+        // Whether a web server answers at all; cut is the bytes that had
+        // come when a reset cut its answer, -1 when it was not cut. Only the
+        // device's close ends an answer.
+        bool Probe(out int cut)
+        {
+            cut = -1;
+            var answer = new MemoryStream();
             try
             {
                 using (var client = new TcpClient())
@@ -236,19 +255,33 @@ namespace Ormi.Control
                     stream.ReadTimeout = timeoutSeconds * 1000;
                     byte[] request = Encoding.ASCII.GetBytes("GET / HTTP/1.1\nHost: " + address + "\n\n\n");
                     stream.Write(request, 0, request.Length);
-                    var start = new byte[5];
-                    int have = 0;
-                    while (have < 5)
+                    var piece = new byte[4096];
+                    var clock = Stopwatch.StartNew();
+                    while (clock.Elapsed.TotalSeconds < timeoutSeconds)
                     {
-                        int n = stream.Read(start, have, 5 - have);
+                        int n;
+                        try
+                        {
+                            n = stream.Read(piece, 0, piece.Length);
+                        }
+                        catch (IOException e)
+                        {
+                            var socketError = e.InnerException as SocketException;
+                            if (socketError != null && (socketError.SocketErrorCode == SocketError.ConnectionReset ||
+                                                        socketError.SocketErrorCode == SocketError.ConnectionAborted))
+                                cut = (int)answer.Length;
+                            break;
+                        }
                         if (n <= 0) break;
-                        have += n;
+                        answer.Write(piece, 0, n);
                     }
-                    return have == 5 && Encoding.ASCII.GetString(start) == "HTTP/";
                 }
             }
-            catch (SocketException) { return false; }
-            catch (IOException) { return false; }
+            catch (SocketException) { }
+            catch (IOException) { }
+            if (cut >= 0) return false;
+            byte[] bytes = answer.ToArray();
+            return bytes.Length >= 5 && Encoding.ASCII.GetString(bytes, 0, 5) == "HTTP/";
         }
 
         IDisposable Settings()

@@ -15,7 +15,8 @@ namespace Ormi.Control
         public string DeviceText { get; private set; }
     }
 
-    /// <summary>No answer from the device: refused, reset or silent connection.</summary>
+    /// <summary>No answer from the device: refused, reset or silent connection,
+    /// or an answer cut by a reset (the message says so).</summary>
     public class UnreachableException : OrmiException
     {
         public UnreachableException(string message) : base(message) { }

@@ -200,6 +200,21 @@ namespace Ormi.Control.Tests
         }
 
         [Test]
+        public void AnswerCutByAResetIsUnreachableAndSaysSo()
+        {
+            // The device takes the login and cuts every other answer halfway.
+            Device device = Open(StartSim("--fault", "reset-mid-answer"), timeout: 1);
+            var calls = new Action[] { () => device.Check(), () => device.Get("configuration", "devicebase"),
+                                       () => device.Get("configuration", "devicebase", "package_version"),
+                                       () => device.IoGet("m1", "di1"), () => device.Set("configuration", "devicebase", "", "{}") };
+            foreach (Action call in calls)
+            {
+                var error = Assert.Throws<UnreachableException>(() => call());
+                StringAssert.IsMatch("the device's answer was cut: the connection was reset after [0-9]+ bytes", error.Message);
+            }
+        }
+
+        [Test]
         public void SilentDeviceDoesNotHang()
         {
             Device device = Open(StartSim("--fault", "silent"), timeout: 1);

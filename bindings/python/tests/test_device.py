@@ -103,6 +103,20 @@ def test_failures_raise_their_kind(start_sim, free_port):
             assert isinstance(raised.value, OrmiError), name
 
 
+def test_answer_cut_by_a_reset_is_unreachable_and_says_so(start_sim):
+    # The device takes the login and cuts every other answer halfway.
+    sim = start_sim("--password", "secret", "--fault", "reset-mid-answer")
+    with Device("127.0.0.1", sim.port, password="secret", timeout=1, library=LIBRARY) as device:
+        for name, call in (("check", lambda: device.check()),
+                           ("get", lambda: device.get("configuration", "devicebase")),
+                           ("get key", lambda: device.get("configuration", "devicebase", "package_version")),
+                           ("io_get", lambda: device.io_get("m1", "di1")),
+                           ("set", lambda: device.set("configuration", "devicebase", "", "{}"))):
+            with pytest.raises(Unreachable, match="the device's answer was cut: the connection was reset after "
+                                                  r"\d+ bytes"):
+                call()
+
+
 def test_silent_device_does_not_hang(start_sim):
     sim = start_sim("--password", "secret", "--fault", "silent")
     with Device("127.0.0.1", sim.port, password="secret", timeout=1, library=LIBRARY) as device:

@@ -29,23 +29,28 @@ def _device_type(version: str) -> str:
     return "ORMI" if rest == "" or rest.startswith("-") else "ORMI-M"
 
 
-def _answers(host: str, port: int, timeout: float) -> bool:
-    """Whether a web server answers at host:port: tells a refusal by the
-    device from a network failure after a failed library call."""
+def _probe(host: str, port: int, timeout: float) -> "tuple[bool, Optional[int]]":
+    """Whether a web server answers at host:port, and the bytes that had
+    come when a reset cut its answer (None when it was not cut): tells a
+    refusal by the device from a network failure after a failed library
+    call."""
     deadline = time.monotonic() + timeout
+    answer = b""
     try:
         with socket.create_connection((host, port), timeout=timeout) as connection:
             connection.sendall(("GET / HTTP/1.1\nHost: %s\n\n\n" % host).encode("ascii", "replace"))
-            start = b""
-            while len(start) < 5 and time.monotonic() < deadline:
+            # The whole answer: only the device's close ends it.
+            while time.monotonic() < deadline:
                 connection.settimeout(max(0.01, deadline - time.monotonic()))
-                piece = connection.recv(64)
+                piece = connection.recv(4096)
                 if not piece:
                     break
-                start += piece
-            return start.startswith(b"HTTP/")
+                answer += piece
+    except (ConnectionResetError, ConnectionAbortedError):
+        return False, len(answer)
     except (OSError, ValueError):
-        return False
+        pass
+    return answer.startswith(b"HTTP/"), None
 
 
 class Device:
@@ -140,8 +145,9 @@ class Device:
             text = self.library.getValue(self._text(type), self._text(module), self._text(key))
             if text is None:
                 message = "no value for %s/%s%s" % (type, module, " key " + key if key else "")
-                if not self._reachable():
-                    raise Unreachable("%s: no answer from %s:%d" % (message, self.address, self.port))
+                unreachable = self._unreachable(message)
+                if unreachable:
+                    raise unreachable
                 # The whole answer holds what the device said.
                 device_text = self.library.getValue(self._text(type), self._text(module), b"") if key else None
                 raise Refused(message, self._decoded(device_text))
@@ -195,9 +201,9 @@ class Device:
                 self._login()
                 sent = self.library.sendUpdateFile(b"update", self._text(name), data, len(data))
                 if sent == -1:
-                    if not self._reachable():
-                        raise Unreachable("the upload could not be sent: no connection to %s:%d"
-                                          % (self.address, self.port))
+                    unreachable = self._unreachable("the upload could not be sent")
+                    if unreachable:
+                        raise unreachable
                     raise UploadFailed("the device did not take the upload of %s (%d bytes)" % (name, len(data)))
             # The rest needs no settings: the password is already gone.
             deadline = time.monotonic() + wait
@@ -218,20 +224,26 @@ class Device:
     def _decoded(self, raw: Optional[bytes]) -> Optional[str]:
         return None if raw is None else raw.decode(self.encoding, "replace")
 
-    def _reachable(self) -> bool:
-        return _answers(self.address, self.port, self.timeout)
+    def _unreachable(self, message: str) -> Optional[Unreachable]:
+        """The Unreachable for message when the device does not answer whole, else None."""
+        answers, cut = _probe(self.address, self.port, self.timeout)
+        if cut is not None:
+            return Unreachable("%s: the device's answer was cut: the connection was reset after %d bytes"
+                               % (message, cut))
+        if not answers:
+            return Unreachable("%s: no answer from %s:%d" % (message, self.address, self.port))
+        return None
 
     def _login(self) -> None:
         if self.library.checkConnection() == 1:
             return
-        if self._reachable():
-            raise LoginRefused("the device refused the login of %r (user, password or login method)" % self.user)
-        raise Unreachable("no answer from %s:%d" % (self.address, self.port))
+        unreachable = self._unreachable("no login")
+        if unreachable:
+            raise unreachable
+        raise LoginRefused("the device refused the login of %r (user, password or login method)" % self.user)
 
     def _failure(self, kind: type, message: str, device_text: Optional[str] = None) -> OrmiError:
-        if not self._reachable():
-            return Unreachable("%s: no answer from %s:%d" % (message, self.address, self.port))
-        return kind(message, device_text)
+        return self._unreachable(message) or kind(message, device_text)
 
     def _settings(self) -> "_Settings":
         return _Settings(self)

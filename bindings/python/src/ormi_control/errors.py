@@ -28,7 +28,8 @@ class LibraryNotFound(OrmiError):
 
 
 class Unreachable(OrmiError):
-    """No answer from the device: refused, reset or silent connection, or no time-out reply."""
+    """No answer from the device: refused, reset or silent connection, no reply within the
+    time-out, or an answer cut by a reset (the message says so)."""
 
 
 class LoginRefused(OrmiError):
