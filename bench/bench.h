@@ -62,8 +62,9 @@ bench_interval bench_pairedIntervalOfBlocks(const std::vector<double>& a, const 
 // ---- measured rows and the report (bench_report.cpp)
 
 // BENCH_NOISE: the interval holds the target, so the machine's noise could
-// put the true ratio on either side of it.
-enum bench_verdict { BENCH_PASS, BENCH_MISS, BENCH_NOISE, BENCH_NOT_MEASURED };
+// put the true ratio on either side of it. BENCH_INFO: measured, but the
+// comparison is not like for like, so it judges nothing (the note says why).
+enum bench_verdict { BENCH_PASS, BENCH_MISS, BENCH_NOISE, BENCH_NOT_MEASURED, BENCH_INFO };
 
 struct bench_row {
     std::string group; // "call", "upload", "curl", "memory"

@@ -77,6 +77,8 @@ const char* bench_verdictText(bench_verdict verdict)
         return "miss";
     case BENCH_NOISE:
         return "within noise";
+    case BENCH_INFO:
+        return "for information";
     default:
         return "n/a";
     }

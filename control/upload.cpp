@@ -11,6 +11,7 @@
 #include "package.h"
 #include "plat.h"
 #include "sock.h"
+#include "upload.h"
 
 #include <cstdio>
 #include <cstring>
@@ -73,6 +74,25 @@ static int upload_fits(const char* host, const char* fileName, int length)
         return 0;
     long long head = upload_requestHeadLength(host, static_cast<int>(body + 1));
     return head >= 0 && head + body + 1 <= PACKAGE_UPLOAD_SIZE;
+}
+
+int upload_largestPackage(const char* host, const char* fileName)
+{
+    if (host == nullptr || fileName == nullptr)
+        return 0;
+    // The frame alone, with a Content-Length of as many digits as the upload
+    // size: the longest it gets, so the first guess is at most a few bytes
+    // short of the answer.
+    long long frame = headFixedLength + static_cast<long long>(std::strlen(fileName)) + tailLength + 1 +
+                      upload_requestHeadLength(host, PACKAGE_UPLOAD_SIZE);
+    long long length = PACKAGE_UPLOAD_SIZE - frame;
+    if (length < 0 || !upload_fits(host, fileName, 0))
+        return 0;
+    while (upload_fits(host, fileName, static_cast<int>(length + 1)))
+        ++length;
+    while (length > 0 && !upload_fits(host, fileName, static_cast<int>(length)))
+        --length;
+    return static_cast<int>(length);
 }
 
 static int upload_send(const char* fileName, const char* data, int length)

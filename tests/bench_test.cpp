@@ -371,6 +371,13 @@ TEST(BenchReport, TableRowShowsFiguresIntervalVerdictAndByHowMuchATargetIsMissed
     EXPECT_EQ(bench_table(drifting, false),
               "| native | setValue | 200 | 0.120 ms | 0.240 ms | 0.100 ms | 0.200 ms | 1.20x | 1.14-1.26x | "
               "<= 1.50x (25% drift) | - | within noise | 1 exchange |\n");
+    // A comparison that is not like for like keeps its figures, not a verdict.
+    bench_report unfair = oneRowReport(0.3, 0.1, 1.5);
+    unfair.rows[0].verdict = BENCH_INFO;
+    EXPECT_EQ(
+        bench_table(unfair, false),
+        "| native | setValue | 200 | 0.300 ms | 0.600 ms | 0.100 ms | 0.200 ms | 3.00x | 2.85-3.15x | <= 1.50x | - | "
+        "for information | 1 exchange |\n");
 }
 
 TEST(BenchReport, HeaderOnlyWhenAskedSoThatRunsJoinUnderOne)

@@ -4,6 +4,7 @@
 // poll from another thread, and the results of every failure.
 #include "ormi_control.h"
 #include "param_fixture.h"
+#include "upload.h"
 
 #include <atomic>
 #include <cstring>
@@ -141,6 +142,8 @@ TEST_F(UploadTest, LargestPackageThatFitsIsStoredByteExactAndOneByteMoreIsRefuse
     long long body = kBufferSize - 1 - static_cast<long long>(requestHead("127.0.0.1", 9999999).size());
     const std::size_t largest = static_cast<std::size_t>(body - head - 45);
     ASSERT_EQ(requestHead("127.0.0.1", body + 1).size(), requestHead("127.0.0.1", 9999999).size());
+    EXPECT_EQ(upload_largestPackage("127.0.0.1", fileName.c_str()), static_cast<int>(largest));
+    EXPECT_EQ(upload_largestPackage("127.0.0.1", std::string(5000, 'n').c_str()), 0);
 
     std::string data = trickyBytes(largest + 1);
     ASSERT_EQ(sendUpdateFile("update", fileName.c_str(), data.data(), static_cast<int>(largest + 1)), -1);
