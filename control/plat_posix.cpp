@@ -147,18 +147,19 @@ int plat_socketsStart(int* major, int* minor)
 
 void plat_socketsCleanup(void) {}
 
+// Non-blocking from the start, as binding its notifications makes it on
+// Windows: the only use of a socket here is bound right after it is made.
 plat_socket plat_socketCreate(void)
 {
-    return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
 }
 
 int plat_socketSelect(plat_socket s, plat_window window)
 {
     if (!window || window != &eventLoop)
         return EINVAL;
-    int flags = fcntl(s, F_GETFL);
-    if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0)
-        return errno;
+    if (s < 0)
+        return EBADF;
     plat_watch(s, WATCH_BOUND);
     return 0;
 }
