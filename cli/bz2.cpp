@@ -38,6 +38,18 @@ struct bitReader {
 uint32_t readBits(bitReader* r, int count)
 {
     uint32_t value = 0;
+    // Within the data a byte's worth at a time; at its end bit by bit.
+    if (r->bit + (std::size_t)count <= r->size * 8) {
+        while (count > 0) {
+            int free = 8 - (int)(r->bit & 7);
+            int take = count < free ? count : free;
+            uint32_t byte = r->data[r->bit >> 3];
+            value = (value << take) | ((byte >> (free - take)) & ((1u << take) - 1));
+            r->bit += (std::size_t)take;
+            count -= take;
+        }
+        return value;
+    }
     for (int i = 0; i < count; ++i) {
         if (r->bit >= r->size * 8) {
             r->ranOut = true;

@@ -22,7 +22,7 @@ namespace {
 
 // libbz2 decodes up to this much; an input that unpacks to more is skipped
 // (a block may expand some fifty times).
-const size_t outputLimit = 256u << 10;
+const size_t outputLimit = 64u << 10;
 
 // libbz2's memory (its state and a block of up to 3.6 MB per stream) from
 // one arena kept for the whole run, instead of fresh pages per input.
