@@ -96,6 +96,22 @@ TEST_F(UpdateWindow, CheckWithoutPackageVersionRefusesForTheRestOfTheRun)
     EXPECT_FALSE(enabled(1005));
 }
 
+TEST_F(UpdateWindow, AnswersCutByAResetAreNoAnswersAtCheck)
+{
+    // The device takes the login, then resets every other answer halfway:
+    // its configuration is neither shown nor written back.
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    std::string stored = sim_configuration(device);
+    sim_setFault(device, "reset-mid-answer");
+    ASSERT_TRUE(drv_postCommand(window, 1005));
+    EXPECT_EQ(confirmBox(), "Sorry. Mit der vorhandenen Firmware kann kein Package geladen werden.");
+    EXPECT_EQ(field(1004), "OK");
+    EXPECT_EQ(field(1011), "");
+    sim_setFault(device, "");
+    EXPECT_EQ(sim_configuration(device), stored);
+    EXPECT_EQ(countRequests(device, setRequest), 0);
+}
+
 TEST_F(UpdateWindow, ConfigurationThatWouldBeCutIsNotWrittenBack)
 {
     DebugMonitor monitor;
