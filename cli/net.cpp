@@ -88,21 +88,32 @@ void setBlocking(net_socket s, bool blocking)
 int lastCut = -1;
 
 // Whether a connection ended in a reset rather than the device's close: a
-// recv error natively; Wine's recv ends a reset connection as if closed,
-// and only the socket's pending error tells.
-bool endedInReset(net_socket s, int received)
+// recv error natively. Wine's recv ends a reset connection as if closed;
+// only a poll of the socket tells, with POLLERR beside POLLHUP, and that
+// before the recv that ends it, so erred is the poll taken then.
+bool endedInReset(int received, bool erred)
 {
 #ifdef _WIN32
-    int error = 0;
-    int length = sizeof error;
-    if (received < 0)
-        error = WSAGetLastError();
-    else
-        getsockopt(s, SOL_SOCKET, SO_ERROR, (char*)&error, &length);
-    return error == WSAECONNRESET || error == WSAECONNABORTED;
+    if (received < 0) {
+        int error = WSAGetLastError();
+        return error == WSAECONNRESET || error == WSAECONNABORTED;
+    }
+    return erred;
+#else
+    (void)erred;
+    return received < 0 && (errno == ECONNRESET || errno == ECONNABORTED);
+#endif
+}
+
+// Windows: whether a poll of the socket reports an error now (see endedInReset).
+bool pollErred(net_socket s)
+{
+#ifdef _WIN32
+    WSAPOLLFD state = { s, POLLRDNORM, 0 };
+    return WSAPoll(&state, 1, 0) > 0 && (state.revents & POLLERR);
 #else
     (void)s;
-    return received < 0 && (errno == ECONNRESET || errno == ECONNABORTED);
+    return false;
 #endif
 }
 
@@ -220,8 +231,9 @@ int net_ask(const std::string& host, int port, int timeoutSeconds, const std::st
         while (net_now() < until) {
             if (waitFor(s, false, 50) != 1)
                 continue;
+            bool erred = pollErred(s);
             int n = recv(s, piece, sizeof piece, 0);
-            if (n <= 0 && endedInReset(s, n)) {
+            if (n <= 0 && endedInReset(n, erred)) {
                 lastCut = (int)answer->size();
                 break;
             }
