@@ -6,6 +6,10 @@
 #include "cli.h"
 #include "json.h"
 #include "md5.h"
+#include "protocol.h"
+
+#include <cstdarg>
+#include <cstdio>
 
 #include <cstring>
 #include <functional>
@@ -25,22 +29,33 @@ int lastLogin = LOGIN_NO_ANSWER;
 // question asked after a failed call; -1 when none was cut.
 int lastCut = -1;
 
-// Behind the first blank line, or the whole text: where the library takes a body.
-std::string bodyOf(const std::string& answer)
+// A request of the device protocol, formatted whatever its length: the
+// library's own buffers would refuse a longer one before the network, and
+// the device is asked here what it answers to it all the same.
+std::string request(const char* format, ...)
 {
-    for (std::size_t i = 0; i + 2 <= answer.size(); ++i) {
-        if (answer.compare(i, 2, "\n\n") == 0)
-            return answer.substr(i + 2);
-        if (answer.compare(i, 4, "\r\n\r\n") == 0)
-            return answer.substr(i + 4);
-    }
-    return answer;
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(length > 0 ? (std::size_t)length : 0, '\0');
+    if (length > 0)
+        std::vsnprintf(&text[0], text.size() + 1, format, again);
+    va_end(again);
+    return text;
 }
 
-std::string loginRequest(const char* type, const char* hash)
+// What the library keeps of an answer: a text of at most 4095 characters,
+// ended by the first zero byte.
+std::string keptText(const std::string& answer)
 {
-    return std::string("GET /cgi-bin/getParamFromServer.cgi?username=") + settings.user + "&password=" + hash +
-           "&type=" + type + "&module=login HTTP/1.1\nHost: " + host + "\n\n\n";
+    return answer.substr(0, PROTOCOL_ANSWER_SIZE - 1).c_str();
+}
+
+std::string bodyOf(const std::string& text)
+{
+    return protocol_findBody(text.c_str());
 }
 
 // The hash the library would send now, in hash: under method 2 with a TAN
@@ -52,10 +67,10 @@ int freshHash(char* hash)
     if (settings.loginMethod != 2)
         return LOGIN_ACCEPTED;
     std::string answer;
-    if (!net_ask(host, port, timeout, loginRequest("single_id", hash), &answer))
+    if (!net_ask(host, port, timeout, request(protocol_tanRequest, settings.user.c_str(), hash, host.c_str()), &answer))
         return LOGIN_NO_ANSWER;
-    std::string tan = bodyOf(answer);
-    if (tan.empty() || password.size() + tan.size() > 1023)
+    std::string tan = bodyOf(keptText(answer));
+    if (tan.empty() || password.size() + tan.size() > PROTOCOL_SALTED_SIZE - 1)
         return LOGIN_REFUSED;
     md5_hexString((password + tan).c_str(), hash);
     return LOGIN_ACCEPTED;
@@ -65,33 +80,32 @@ int freshHash(char* hash)
 // seen here: only a complete answer counts, as it does for the library.
 int askLogin()
 {
-    char hash[33];
+    char hash[PROTOCOL_HASH_LENGTH + 1];
     int got = freshHash(hash);
     if (got != LOGIN_ACCEPTED)
         return got;
     std::string answer;
-    if (!net_ask(host, port, timeout, loginRequest("login", hash), &answer))
+    if (!net_ask(host, port, timeout, request(protocol_loginRequest, settings.user.c_str(), hash, host.c_str()),
+                 &answer))
         return LOGIN_NO_ANSWER;
-    return answer.find("LOGIN OK") != std::string::npos ? LOGIN_ACCEPTED : LOGIN_REFUSED;
+    return keptText(answer).find(protocol_loginAccepted) != std::string::npos ? LOGIN_ACCEPTED : LOGIN_REFUSED;
 }
 
 // The library's channel read asked again: taken when the answer holds "OK"
 // and a body, as the library wants it.
 int askChannel(const char* base, const char* channel)
 {
-    char hash[33];
+    char hash[PROTOCOL_HASH_LENGTH + 1];
     int got = freshHash(hash);
     if (got != LOGIN_ACCEPTED)
         return got;
-    bool output = std::strstr(channel, "do") || std::strstr(channel, "ao");
-    std::string request = std::string("GET /cgi-bin/getParamFromServer.cgi?username=") + settings.user +
-                          "&password=" + hash + "&type=singlevalue&module=" + base + "/" + channel +
-                          (output ? "/output" : "/input") + " HTTP/1.1\nHost: " + host + "\n\n\n";
+    std::string module = std::string(base) + "/" + channel + protocol_channelEnding(channel);
     std::string answer;
-    if (!net_ask(host, port, timeout, request, &answer))
+    if (!net_ask(host, port, timeout,
+                 request(protocol_getIORequest, settings.user.c_str(), hash, module.c_str(), host.c_str()), &answer))
         return LOGIN_NO_ANSWER;
-    std::string text = answer.substr(0, 4095).c_str();
-    return text.find("OK") != std::string::npos && !bodyOf(text).empty() ? LOGIN_ACCEPTED : LOGIN_REFUSED;
+    std::string text = keptText(answer);
+    return text.find(protocol_confirmed) != std::string::npos && !bodyOf(text).empty() ? LOGIN_ACCEPTED : LOGIN_REFUSED;
 }
 
 // The library's read asked again: LOGIN_ACCEPTED when the device's answer is
@@ -99,18 +113,15 @@ int askChannel(const char* base, const char* channel)
 // 255 characters), LOGIN_REFUSED when it answered with anything else.
 int askRead(const char* type, const char* module, const char* key)
 {
-    char hash[33];
+    char hash[PROTOCOL_HASH_LENGTH + 1];
     int got = freshHash(hash);
     if (got != LOGIN_ACCEPTED)
         return got;
     std::string answer;
-    std::string request = std::string("GET /cgi-bin/getParamFromServer.cgi?username=") + settings.user +
-                          "&password=" + hash + "&type=" + type + "&module=" + module + " HTTP/1.1\nHost: " + host +
-                          "\n\n\n";
-    if (!net_ask(host, port, timeout, request, &answer))
+    if (!net_ask(host, port, timeout,
+                 request(protocol_getValueRequest, settings.user.c_str(), hash, type, module, host.c_str()), &answer))
         return LOGIN_NO_ANSWER;
-    // What the library keeps of an answer: a text of at most 4095 characters.
-    std::string text = answer.substr(0, 4095).c_str();
+    std::string text = keptText(answer);
     if (!*key)
         return bodyOf(text).empty() ? LOGIN_REFUSED : LOGIN_ACCEPTED;
     std::size_t object = text.find('{');
@@ -121,7 +132,7 @@ int askRead(const char* type, const char* module, const char* key)
     float decimal = 0;
     picked[0] = 0;
     json_getValue(text.c_str() + object, (int)(text.size() - object), key, picked, sizeof picked, &whole, &decimal);
-    return std::strlen(picked) < 256 ? LOGIN_ACCEPTED : LOGIN_REFUSED;
+    return std::strlen(picked) < PROTOCOL_VALUE_SIZE ? LOGIN_ACCEPTED : LOGIN_REFUSED;
 }
 
 // After a failed call the login is asked again: refused by the device, the

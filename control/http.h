@@ -12,7 +12,8 @@ int http_isLineSafe(const char* text);
 // naming the refusal otherwise.
 int http_areLineSafe(const char* const* texts, int count);
 
-// Just behind the first blank line of text, or text itself if there is none.
+// Just behind the first blank line of text, or text itself if there is none
+// (protocol_findBody).
 const char* http_findBody(const char* text);
 
 #endif

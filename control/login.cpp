@@ -11,6 +11,7 @@
 #include "md5.h"
 #include "ormi_control.h"
 #include "plat.h"
+#include "protocol.h"
 #include "sock.h"
 
 char passwordHash[256];
@@ -30,7 +31,7 @@ const char* login_shownHash(void)
 
 const char* login_passwordHash(char* address, char* port, int timeout, const char* user)
 {
-    char password[256];
+    char password[PROTOCOL_TEXT_SIZE];
     ini_readString(ini_fileName, "LOGIN", "password", password, 255);
     int method = 1;
     ini_readInt(ini_fileName, "LOGIN", "login_version", 1, &method);
@@ -45,11 +46,8 @@ const char* login_passwordHash(char* address, char* port, int timeout, const cha
     if (method != 2)
         return nullptr;
 
-    char request[1024];
-    int length = snprintf(
-        request, sizeof request,
-        "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s&type=single_id&module=login HTTP/1.1\nHost: %s\n\n\n",
-        user, passwordHash, address);
+    char request[PROTOCOL_REQUEST_SIZE];
+    int length = snprintf(request, sizeof request, protocol_tanRequest, user, passwordHash, address);
     if (length < 0 || length >= (int)sizeof request)
         return nullptr;
     // Only the answer counts: responseText stays empty unless the device
@@ -60,7 +58,7 @@ const char* login_passwordHash(char* address, char* port, int timeout, const cha
         return nullptr;
 
     // A cut TAN would give a hash the device can never accept.
-    char passwordAndTan[1024];
+    char passwordAndTan[PROTOCOL_SALTED_SIZE];
     length = snprintf(passwordAndTan, sizeof passwordAndTan, "%s%s", password, tan);
     if (length < 0 || length >= (int)sizeof passwordAndTan) {
         debug_format(debugText, sizeof debugText, "TAN too long (%d characters)\n", (int)strlen(tan));
@@ -85,14 +83,11 @@ static int login_check(void)
         return 0;
     // Formatted after the TAN exchange, so that Host carries the address as
     // the transport left it.
-    char request[1024];
-    int length = snprintf(
-        request, sizeof request,
-        "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s&type=login&module=login HTTP/1.1\nHost: %s\n\n\n",
-        connection.user, hash, connection.host);
+    char request[PROTOCOL_REQUEST_SIZE];
+    int length = snprintf(request, sizeof request, protocol_loginRequest, connection.user, hash, connection.host);
     return length >= 0 && length < (int)sizeof request &&
            sock_exchange(request, connection.host, connection.port, connection.timeout) == 1 &&
-           strstr(responseText, "LOGIN OK") != nullptr;
+           strstr(responseText, protocol_loginAccepted) != nullptr;
 }
 
 ORMI_API int ORMI_CALL checkConnection(void)

@@ -11,6 +11,7 @@
 #include "json.h"
 #include "login.h"
 #include "plat.h"
+#include "protocol.h"
 #include "sock.h"
 
 #include <climits>
@@ -20,9 +21,8 @@
 #include <cstdlib>
 #include <cstring>
 
-char valueText[256];
-
-static const char postFormat[] = "POST /cgi-bin/setParamToServer.cgi HTTP/1.1\nHost: %s\nContent-Length: %d\n\n\n%s\n";
+char valueText[PROTOCOL_VALUE_SIZE];
+static_assert(sizeof responseText == PROTOCOL_ANSWER_SIZE, "responseText holds what the protocol keeps of an answer");
 
 // Bounded formatting: 1 when the whole text fits, 0 when it would have been
 // cut (the caller then refuses the call rather than send a truncated text).
@@ -42,9 +42,7 @@ static int param_modulePath(char* path, int size, const char* base, const char* 
 {
     if (base == nullptr || channel == nullptr)
         return 0;
-    const char* ending =
-        (std::strstr(channel, "do") != nullptr || std::strstr(channel, "ao") != nullptr) ? "/output" : "/input";
-    return param_format(path, size, "%s/%s%s", base, channel, ending);
+    return param_format(path, size, "%s/%s%s", base, channel, protocol_channelEnding(channel));
 }
 
 // atoi semantics with the result clamped to int, since an out-of-range number
@@ -95,7 +93,7 @@ static double param_readDecimal(const char* text)
 // a call are formatted once before the login: whatever does not fit is then
 // refused before anything, the login's own request included, goes out. The
 // login can only shorten the host text, so the texts still fit afterwards.
-static const char hashPlaceholder[] = "00000000000000000000000000000000";
+static const char hashPlaceholder[PROTOCOL_HASH_LENGTH + 1] = "00000000000000000000000000000000";
 
 // The form text of a POST and its request; requestSize is what the export
 // allows for the request (at most 4096).
@@ -106,22 +104,15 @@ static int param_postTexts(char* form, int formSize, char* request, int requestS
     int fits = moduleText != nullptr
                    ? param_format(form, formSize, formFormat, conn->user, hash, typeOrModule, moduleText, data)
                    : param_format(form, formSize, formFormat, conn->user, hash, typeOrModule, value);
-    return fits &&
-           param_format(request, requestSize, postFormat, conn->host, static_cast<int>(std::strlen(form)), form);
+    return fits && param_format(request, requestSize, protocol_postRequest, conn->host,
+                                static_cast<int>(std::strlen(form)), form);
 }
 
 static int param_confirmed(const char* request, ini_connection* conn)
 {
     int ok = sock_exchange(request, conn->host, conn->port, conn->timeout);
-    return ok && std::strstr(responseText, "OK") != nullptr;
+    return ok && std::strstr(responseText, protocol_confirmed) != nullptr;
 }
-
-static const char setIOForm[] = "username=%s&password=%s&type=singlevalue&module=%s&data=%d\n";
-static const char setValueForm[] = "username=%s&password=%s&type=%s&module=%s&data=%s\n";
-static const char getIOFormat[] = "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s"
-                                  "&type=singlevalue&module=%s HTTP/1.1\nHost: %s\n\n\n";
-static const char getValueFormat[] = "GET /cgi-bin/getParamFromServer.cgi?username=%s&password=%s"
-                                     "&type=%s&module=%s HTTP/1.1\nHost: %s\n\n\n";
 
 static int param_setIO(const char* base, const char* channel, int value)
 {
@@ -130,19 +121,19 @@ static int param_setIO(const char* base, const char* channel, int value)
     const char* texts[] = { conn.host, conn.user, base, channel };
     if (!http_areLineSafe(texts, 4))
         return 0;
-    char module[256];
-    char form[1024];
-    char request[1024];
+    char module[PROTOCOL_TEXT_SIZE];
+    char form[PROTOCOL_REQUEST_SIZE];
+    char request[PROTOCOL_REQUEST_SIZE];
     if (!param_modulePath(module, sizeof module, base, channel) ||
-        !param_postTexts(form, sizeof form, request, sizeof request, &conn, setIOForm, hashPlaceholder, module, nullptr,
-                         nullptr, value))
+        !param_postTexts(form, sizeof form, request, sizeof request, &conn, protocol_setIOForm, hashPlaceholder, module,
+                         nullptr, nullptr, value))
         return 0;
     const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
     if (hash == nullptr)
         return 0;
     debug_format(debugText, sizeof debugText, "pData setIO() = %d", value);
-    if (!param_postTexts(form, sizeof form, request, sizeof request, &conn, setIOForm, hash, module, nullptr, nullptr,
-                         value))
+    if (!param_postTexts(form, sizeof form, request, sizeof request, &conn, protocol_setIOForm, hash, module, nullptr,
+                         nullptr, value))
         return 0;
     return param_confirmed(request, &conn);
 }
@@ -154,20 +145,20 @@ static int param_getIO(const char* base, const char* channel)
     const char* texts[] = { conn.host, conn.user, base, channel };
     if (!http_areLineSafe(texts, 4))
         return -1;
-    char module[256];
-    char request[1024];
+    char module[PROTOCOL_TEXT_SIZE];
+    char request[PROTOCOL_REQUEST_SIZE];
     if (!param_modulePath(module, sizeof module, base, channel) ||
-        !param_format(request, sizeof request, getIOFormat, conn.user, hashPlaceholder, module, conn.host))
+        !param_format(request, sizeof request, protocol_getIORequest, conn.user, hashPlaceholder, module, conn.host))
         return -1;
     const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
     // 0 is a valid channel value, so a failed login must not look like one.
     if (hash == nullptr)
         return -1;
-    if (!param_format(request, sizeof request, getIOFormat, conn.user, hash, module, conn.host))
+    if (!param_format(request, sizeof request, protocol_getIORequest, conn.user, hash, module, conn.host))
         return -1;
     int ok = sock_exchange(request, conn.host, conn.port, conn.timeout);
     debug_format(debugText, sizeof debugText, "pData getIO() = %s", responseText);
-    if (!ok || std::strstr(responseText, "OK") == nullptr)
+    if (!ok || std::strstr(responseText, protocol_confirmed) == nullptr)
         return -1;
 
     char* body = const_cast<char*>(http_findBody(responseText));
@@ -192,13 +183,14 @@ static const char* param_getValue(const char* type, const char* module, const ch
     const char* texts[] = { conn.host, conn.user, type, module, key };
     if (!http_areLineSafe(texts, 5))
         return nullptr;
-    char request[1024];
-    if (!param_format(request, sizeof request, getValueFormat, conn.user, hashPlaceholder, type, module, conn.host))
+    char request[PROTOCOL_REQUEST_SIZE];
+    if (!param_format(request, sizeof request, protocol_getValueRequest, conn.user, hashPlaceholder, type, module,
+                      conn.host))
         return nullptr;
     const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
     if (hash == nullptr)
         return nullptr;
-    if (!param_format(request, sizeof request, getValueFormat, conn.user, hash, type, module, conn.host))
+    if (!param_format(request, sizeof request, protocol_getValueRequest, conn.user, hash, type, module, conn.host))
         return nullptr;
     if (!sock_exchange(request, conn.host, conn.port, conn.timeout))
         return nullptr;
@@ -243,7 +235,7 @@ static int param_valueData(char* data, int size, const char* module, const char*
     }
     if (length >= static_cast<size_t>(size))
         return 0;
-    char path[256];
+    char path[PROTOCOL_TEXT_SIZE];
     if (!param_format(path, sizeof path, "configbase/%s.json", module))
         return 0;
     char stored[JSON_TEXT_SIZE];
@@ -271,18 +263,19 @@ static int param_setValue(const char* type, const char* module, const char* key,
     if (!http_areLineSafe(texts, 5))
         return 0;
     // Prepared outside responseText, which a login with a TAN overwrites.
-    char data[4096];
-    char form[4096];
-    char request[4096];
+    char data[PROTOCOL_LONG_REQUEST_SIZE];
+    char form[PROTOCOL_LONG_REQUEST_SIZE];
+    char request[PROTOCOL_LONG_REQUEST_SIZE];
     if (!param_valueData(data, sizeof data, module, key, value) ||
-        !param_postTexts(form, sizeof form, request, sizeof request, &conn, setValueForm, hashPlaceholder, type, module,
-                         data, 0))
+        !param_postTexts(form, sizeof form, request, sizeof request, &conn, protocol_setValueForm, hashPlaceholder,
+                         type, module, data, 0))
         return 0;
     const char* hash = login_passwordHash(conn.host, conn.port, conn.timeout, conn.user);
     if (hash == nullptr)
         return 0;
     debug_format(debugText, sizeof debugText, "pData setValue() = %s", data);
-    if (!param_postTexts(form, sizeof form, request, sizeof request, &conn, setValueForm, hash, type, module, data, 0))
+    if (!param_postTexts(form, sizeof form, request, sizeof request, &conn, protocol_setValueForm, hash, type, module,
+                         data, 0))
         return 0;
     return param_confirmed(request, &conn);
 }

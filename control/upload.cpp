@@ -10,6 +10,7 @@
 #include "login.h"
 #include "package.h"
 #include "plat.h"
+#include "protocol.h"
 #include "sock.h"
 #include "upload.h"
 
@@ -21,45 +22,10 @@
 // that every export holds keeps it consistent between the two threads.
 static int uploadPending = 0;
 
-// Every line ends in "\n"; the empty last line puts the file bytes directly
-// behind "\n\n". The two %s are the password hash and the file name.
-static const char headFormat[] = "-----------------------------17933678425893\n"
-                                 "Content-Disposition: form-data; name=\"username\"\n"
-                                 "\n"
-                                 "Administrator\n"
-                                 "-----------------------------17933678425893\n"
-                                 "Content-Disposition: form-data; name=\"password\"\n"
-                                 "\n"
-                                 "%s\n"
-                                 "-----------------------------17933678425893\n"
-                                 "Content-Disposition: form-data; name=\"max_file_size\"\n"
-                                 "\n"
-                                 "10000000\n"
-                                 "-----------------------------17933678425893\n"
-                                 "Content-Disposition: form-data; name=\"text\"\n"
-                                 "\n"
-                                 "loading finished\n"
-                                 "-----------------------------17933678425893\n"
-                                 "Content-Disposition: form-data; name=\"package\"; filename=\"%s\"\n"
-                                 "Content-Type: application/octet-stream\n"
-                                 "\n";
-
-// No closing "--": the device expects the separator line as it stands.
-static const char formTail[] = "\n-----------------------------17933678425893\n";
-
-// The third "\n" is the body's first byte for the device, hence
-// Content-Length = body length + 1.
-static const char requestFormat[] = "POST /cgi-bin/setUpdateFileToServer.cgi HTTP/1.1\nHost: %s\n"
-                                    "Content-Type:multipart/form-data\nContent-Length: %d\n\n\n";
-
-static const int hashLength = 32;
-static const int headFixedLength = static_cast<int>(sizeof headFormat - 1) - 4 + hashLength;
-static const int tailLength = static_cast<int>(sizeof formTail - 1);
-
 // Length of the request head for host and a Content-Length of contentLength.
 static int upload_requestHeadLength(const char* host, int contentLength)
 {
-    return std::snprintf(nullptr, 0, requestFormat, host, contentLength);
+    return std::snprintf(nullptr, 0, protocol_uploadRequest, host, contentLength);
 }
 
 // 1 when head, file and tail fit uploadBody and the request head, body and
@@ -67,9 +33,9 @@ static int upload_requestHeadLength(const char* host, int contentLength)
 static int upload_fits(const char* host, const char* fileName, int length)
 {
     long long fileNameLength = static_cast<long long>(std::strlen(fileName));
-    if (headFixedLength + fileNameLength >= PACKAGE_FORM_HEAD_SIZE)
+    if (PROTOCOL_UPLOAD_HEAD_LENGTH + fileNameLength >= PACKAGE_FORM_HEAD_SIZE)
         return 0;
-    long long body = headFixedLength + fileNameLength + length + tailLength;
+    long long body = PROTOCOL_UPLOAD_HEAD_LENGTH + fileNameLength + length + PROTOCOL_UPLOAD_TAIL_LENGTH;
     if (body > PACKAGE_UPLOAD_SIZE)
         return 0;
     long long head = upload_requestHeadLength(host, static_cast<int>(body + 1));
@@ -83,8 +49,8 @@ int upload_largestPackage(const char* host, const char* fileName)
     // The frame alone, with a Content-Length of as many digits as the upload
     // size: the longest it gets, so the first guess is at most a few bytes
     // short of the answer.
-    long long frame = headFixedLength + static_cast<long long>(std::strlen(fileName)) + tailLength + 1 +
-                      upload_requestHeadLength(host, PACKAGE_UPLOAD_SIZE);
+    long long frame = PROTOCOL_UPLOAD_HEAD_LENGTH + static_cast<long long>(std::strlen(fileName)) +
+                      PROTOCOL_UPLOAD_TAIL_LENGTH + 1 + upload_requestHeadLength(host, PACKAGE_UPLOAD_SIZE);
     long long length = PACKAGE_UPLOAD_SIZE - frame;
     if (length < 0 || !upload_fits(host, fileName, 0))
         return 0;
@@ -125,27 +91,28 @@ static int upload_send(const char* fileName, const char* data, int length)
     debug_format(debugText, sizeof debugText, "module = %s", fileName);
 
     char head[PACKAGE_FORM_HEAD_SIZE];
-    int headLength = std::snprintf(head, sizeof head, headFormat, hash, fileName);
+    int headLength = std::snprintf(head, sizeof head, protocol_uploadHead, hash, fileName);
     if (headLength < 0 || headLength >= PACKAGE_FORM_HEAD_SIZE)
         return -1;
-    if (static_cast<long long>(headLength) + length + tailLength > PACKAGE_UPLOAD_SIZE)
+    if (static_cast<long long>(headLength) + length + PROTOCOL_UPLOAD_TAIL_LENGTH > PACKAGE_UPLOAD_SIZE)
         return -1;
-    int bodyLength = headLength + length + tailLength;
+    int bodyLength = headLength + length + PROTOCOL_UPLOAD_TAIL_LENGTH;
 
     // The request goes out as request head, form head, package and tail in
     // one gathered send: the same bytes in the same call as one assembled
     // block, without copying up to 10 MB twice first.
     char requestHead[1024];
-    int requestHeadLength = std::snprintf(requestHead, sizeof requestHead, requestFormat, conn.host, bodyLength + 1);
+    int requestHeadLength =
+        std::snprintf(requestHead, sizeof requestHead, protocol_uploadRequest, conn.host, bodyLength + 1);
     if (requestHeadLength < 0 || requestHeadLength >= static_cast<int>(sizeof requestHead) ||
         static_cast<long long>(requestHeadLength) + bodyLength + 1 > PACKAGE_UPLOAD_SIZE)
         return -1;
     int requestLength = requestHeadLength + bodyLength;
-    const char* pieces[] = { requestHead, head, data, formTail };
-    const int lengths[] = { requestHeadLength, headLength, length, tailLength };
+    const char* pieces[] = { requestHead, head, data, protocol_uploadTail };
+    const int lengths[] = { requestHeadLength, headLength, length, PROTOCOL_UPLOAD_TAIL_LENGTH };
 
     debug_format(debugText, sizeof debugText, "sendUpdateFile: len = %d (%d %d %d %d %d)", requestLength,
-                 requestHeadLength, bodyLength, length, headLength, tailLength);
+                 requestHeadLength, bodyLength, length, headLength, PROTOCOL_UPLOAD_TAIL_LENGTH);
 
     responseText[0] = '\0';
     if (!sock_open(conn.timeout) || !sock_connect(conn.host, conn.port)) {
