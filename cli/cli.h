@@ -163,7 +163,6 @@ std::string edit_member(const std::string& text, const char* key);
 // --- update.cpp ---
 int update_run(const cli_options& options, const std::vector<char>& package, const std::string& packageName,
                cli_result* result);
-int update_checkName(const std::string& version, const std::string& packageName, std::string* message);
 
 // --- signature.cpp: packages signed by a trusted key ---
 // trusted_keys.pem beside the program.
@@ -194,13 +193,3 @@ proc_child* proc_start(const std::string& program, const std::vector<std::string
 int proc_readLine(proc_child* child, std::string* line); // 1 a line, 0 end of output
 int proc_wait(proc_child* child);                        // exit code; frees child
 void proc_terminateAll();
-
-// --- bz2.cpp / bz2lib.cpp: end-to-end test of a bzip2 stream ---
-enum { BZ2_CHECK_OK = 0, BZ2_CHECK_BAD = 1, BZ2_CHECK_TRUNCATED = 2, BZ2_CHECK_UNSUPPORTED = 3 };
-int bz2_check(const unsigned char* data, std::size_t size, std::string* why);
-// bz2_check that also hands every decoded byte to sink, a block's bytes as
-// they come out (before its CRC is compared).
-typedef void (*bz2_sink)(const unsigned char* bytes, std::size_t count, void* user);
-int bz2_decode(const unsigned char* data, std::size_t size, std::string* why, bz2_sink sink, void* user);
-int bz2_libCheck(const unsigned char* data, std::size_t size, std::string* why); // libbz2; native only
-int bz2_verify(const unsigned char* data, std::size_t size, std::string* why);   // the one the program uses

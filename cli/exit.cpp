@@ -2,6 +2,10 @@
 // short text of --help. docs/cli.md and the collection's module_utils are
 // held against it by cli_exit_codes_test.
 #include "cli.h"
+#include "package.h"
+
+static_assert(PACKAGE_EXIT_NOFIT == ORMI_EXIT_NOFIT && PACKAGE_EXIT_CORRUPT == ORMI_EXIT_CORRUPT,
+              "the package check's exit codes are the table's");
 
 namespace {
 

@@ -644,9 +644,9 @@ int checkSignature(const cli_options& o, const std::vector<char>& package, cli_r
     return ORMI_EXIT_SIGNATURE;
 }
 
-// The package, read and tested before anything else happens. A package that
-// is not an intact bzip2 stream, or not signed by a trusted key, ends the run
-// here: nothing is sent.
+// The package, read and checked before anything else happens (a device of
+// --devices again in its own process). One that fails its content check, or
+// is not signed by a trusted key, ends the run here: nothing is sent.
 int readPackage(const cli_options& o, std::vector<char>* package, cli_result* result)
 {
     if (!readFile(o.args[0], package)) {
@@ -655,25 +655,26 @@ int readPackage(const cli_options& o, std::vector<char>* package, cli_result* re
     }
     if (o.noVerify)
         return checkSignature(o, *package, result);
-    std::string why;
-    int verdict = bz2_verify((const unsigned char*)package->data(), package->size(), &why);
-    if (verdict == BZ2_CHECK_OK)
+    std::string name = baseName(o.args[0]);
+    package_subject subject = { name.c_str(), (const unsigned char*)package->data(), package->size(), nullptr,
+                                nullptr };
+    package_verdict verdict;
+    if (package_check(&subject, PACKAGE_CHECK_CONTENT, &verdict))
         return checkSignature(o, *package, result);
     std::fprintf(stderr,
                  "ormi: %s is not an intact bzip2 package (%s); nothing was sent. "
                  "Download it again, or use --no-verify to send it all the same.\n",
-                 o.args[0].c_str(), why.c_str());
+                 o.args[0].c_str(), verdict.detail);
     if (o.json && o.devicesFile.empty()) {
-        cli_result result;
-        finish(&result, ORMI_EXIT_CORRUPT, "the package is not an intact bzip2 stream: " + why);
-        result.package = baseName(o.args[0]);
-        result.bytes = (long long)package->size();
-        result.changed = 0;
-        result.expectedVersion = o.expectVersion;
-        result.dryRun = o.dryRun;
-        std::printf("%s\n", report_json(o, "update", result).c_str());
+        finish(result, verdict.exitCode, verdict.message);
+        result->package = name;
+        result->bytes = (long long)package->size();
+        result->changed = 0;
+        result->expectedVersion = o.expectVersion;
+        result->dryRun = o.dryRun;
+        std::printf("%s\n", report_json(o, "update", *result).c_str());
     }
-    return ORMI_EXIT_CORRUPT;
+    return verdict.exitCode;
 }
 
 // set's VALUE, or the text of the file @FILE names.

@@ -26,13 +26,19 @@ std::mutex lock;
 std::vector<std::string> childArgs(const cli_options& o, const std::string& package, const std::string& device)
 {
     char number[64];
-    std::vector<std::string> a = { "update",         package,
-                                   "--device",       device,
-                                   "--json",         "--no-verify",
-                                   "--user",         o.user,
-                                   "--login-method", std::to_string(o.loginMethod),
-                                   "--timeout",      std::to_string(o.timeout),
-                                   "--retries",      std::to_string(o.retries) };
+    std::vector<std::string> a = { "update",
+                                   package,
+                                   "--device",
+                                   device,
+                                   "--json",
+                                   "--user",
+                                   o.user,
+                                   "--login-method",
+                                   std::to_string(o.loginMethod),
+                                   "--timeout",
+                                   std::to_string(o.timeout),
+                                   "--retries",
+                                   std::to_string(o.retries) };
     auto seconds = [&](const char* name, double value) {
         std::snprintf(number, sizeof number, "%g", value);
         a.push_back(name);
@@ -47,6 +53,9 @@ std::vector<std::string> childArgs(const cli_options& o, const std::string& pack
         a.push_back("--expect-version");
         a.push_back(o.expectVersion);
     }
+    // Each child checks the package as a run for one device does.
+    if (o.noVerify)
+        a.push_back("--no-verify");
     if (o.force)
         a.push_back("--force");
     if (o.dryRun)

@@ -192,16 +192,6 @@ int verdict(const cli_options& options, cli_result* result)
 
 } // namespace
 
-int update_checkName(const std::string& version, const std::string& packageName, std::string* message)
-{
-    char tag[PACKAGE_TAG_SIZE], suffix[PACKAGE_TAG_SIZE], text[PACKAGE_MESSAGE_SIZE];
-    package_splitVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
-    if (package_checkName(tag, suffix, packageName.c_str(), text, sizeof text))
-        return 1;
-    *message = text;
-    return 0;
-}
-
 int update_run(const cli_options& options, const std::vector<char>& package, const std::string& packageName,
                cli_result* result)
 {
@@ -225,16 +215,17 @@ int update_run(const cli_options& options, const std::vector<char>& package, con
     if (outcome == DEVICE_UNREACHABLE)
         return finish(result, ORMI_EXIT_UNREACHABLE,
                       device_cutReason().empty() ? "the device cannot be reached" : device_cutReason());
-    if (outcome != DEVICE_DONE)
-        return finish(result, ORMI_EXIT_NOFIT, package_noVersionText);
-    result->versionBefore = version;
     char tag[PACKAGE_TAG_SIZE], suffix[PACKAGE_TAG_SIZE];
-    package_splitVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
-    report_info(options, std::string(package_deviceType(tag)) + ", Version " + version);
-
-    std::string message;
-    if (!update_checkName(version, packageName, &message))
-        return finish(result, ORMI_EXIT_NOFIT, message);
+    if (outcome == DEVICE_DONE) {
+        result->versionBefore = version;
+        package_splitVersion(version.c_str(), tag, sizeof tag, suffix, sizeof suffix);
+        report_info(options, std::string(package_deviceType(tag)) + ", Version " + version);
+    }
+    package_subject subject = { packageName.c_str(), (const unsigned char*)package.data(), package.size(),
+                                outcome == DEVICE_DONE ? tag : nullptr, suffix };
+    package_verdict fit;
+    if (!package_check(&subject, PACKAGE_CHECK_FIT, &fit))
+        return finish(result, fit.exitCode, fit.message);
     if (!options.expectVersion.empty() && version == options.expectVersion && !options.force)
         return finish(result, ORMI_EXIT_OK, "already at " + version);
     if (options.dryRun)

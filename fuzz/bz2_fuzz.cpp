@@ -5,7 +5,7 @@
 // the other gave out (libbz2 holds back a pending run, ormi's decoder hands
 // out a block before it compares its CRC). A randomised block, which the own
 // decoder refuses as unsupported, is not compared.
-// fuzz-sources: cli/bz2.cpp
+// fuzz-sources: common/bz2.cpp
 // fuzz-libraries: bz2
 #include <bzlib.h>
 #include <stdint.h>
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "bz2.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 // damaged; natively every verdict is also compared with libbz2's.
 #include <gtest/gtest.h>
 
+#include "bz2.h"
 #include "cli.h"
 
 #include <cstdio>

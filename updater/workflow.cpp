@@ -383,8 +383,11 @@ void workflow_load(void)
         return;
     snprintf(messageText, MESSAGE_TEXT_SIZE, "type = %s, version = %s", deviceTypeTag, versionSuffix);
     debugLine(messageText);
-    if (!package_checkName(deviceTypeTag, versionSuffix, packageName, messageText, MESSAGE_TEXT_SIZE)) {
-        warn(messageText);
+    // Before a check the device's tag and suffix are empty, and any name passes.
+    package_subject subject = { packageName, nullptr, 0, deviceTypeTag, versionSuffix };
+    package_verdict verdict;
+    if (!package_check(&subject, PACKAGE_CHECK_FIT, &verdict)) {
+        warn(verdict.message);
         return;
     }
     debugLine("loading");

@@ -3,7 +3,7 @@
 // stream CRC. Nothing decoded is kept; only the verdict matters, and a caller
 // that wants the bytes (the fuzz target comparing them with libbz2's) is
 // handed each block's bytes as they come out, before its CRC is compared.
-#include "cli.h"
+#include "bz2.h"
 
 #include <cstdint>
 #include <algorithm>

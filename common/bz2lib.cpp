@@ -1,7 +1,7 @@
 // bzip2 stream test through libbz2, where the platform has it: the library
 // checks every block CRC and the stream CRC; a stream that stops without its
 // end marker is truncated.
-#include "cli.h"
+#include "bz2.h"
 
 #ifdef ORMI_HAVE_LIBBZ2
 #include <bzlib.h>
