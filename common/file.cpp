@@ -6,17 +6,9 @@
 #include <stdio.h>
 #include <string.h>
 
-// The control library builds these helpers with ORMI_FILE_CONTROL_FORM: its
-// dialogs keep the proposed name and ask fewer questions.
-#ifdef ORMI_FILE_CONTROL_FORM
-static const DWORD openDialogFlags = OFN_CREATEPROMPT | OFN_HIDEREADONLY;
-static const DWORD saveDialogFlags = OFN_OVERWRITEPROMPT;
-static const bool clearOpenPath = false;
-#else
 static const DWORD openDialogFlags = OFN_CREATEPROMPT | OFN_HIDEREADONLY;
 static const DWORD saveDialogFlags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
 static const bool clearOpenPath = true;
-#endif
 
 OPENFILENAMEA fileDialog;
 void* lastFolderItem;
@@ -285,6 +277,9 @@ static int openHandle(const char* name, DWORD creation, const char* caption, HAN
     if (*size == INVALID_FILE_SIZE) {
         char text[500];
         wsprintfA(text, "Error number = %d", (int)GetLastError());
+        // The caller gets no handle on failure, so none is left open.
+        CloseHandle(*handle);
+        *handle = INVALID_HANDLE_VALUE;
         MessageBoxA(NULL, text, caption, MB_OK);
         return 0;
     }

@@ -1,8 +1,7 @@
 // JSON text access without a tree: an event parser with a shared callback
 // table, lookup by dotted key path, in-place value edits, file read/write,
 // an append buffer and a compact text writer. No heap; every write bounded.
-#ifndef ORMI_COMMON_JSON_H
-#define ORMI_COMMON_JSON_H
+#pragma once
 
 #define JSON_STACK_SIZE 32    // container stack entries (31 nested containers)
 #define JSON_MAX_SEGMENTS 10  // key path segments json_getValue keeps
@@ -147,5 +146,3 @@ char* json_writeKey(json_writer* writer, char* out, const char* text, int* budge
 char* json_writeInt(json_writer* writer, char* out, int value, int* budget);
 char* json_writeBool(json_writer* writer, char* out, int value, int* budget);
 void json_writerNext(json_writer* writer);
-
-#endif

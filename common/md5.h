@@ -1,6 +1,5 @@
 // MD5 message digest (RFC 1321) with a small caller-owned-context interface.
-#ifndef ORMI_COMMON_MD5_H
-#define ORMI_COMMON_MD5_H
+#pragma once
 
 #include <stdint.h>
 
@@ -18,5 +17,3 @@ void md5_final(md5_context* context, unsigned char digest[16]);
 void md5_transform(md5_context* context, const unsigned char block[64]);
 // Writes 32 lower-case hex digits and a terminating zero: out needs 33 bytes.
 void md5_hexString(const char* text, char* out);
-
-#endif

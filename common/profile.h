@@ -2,8 +2,7 @@
 // file: the library's readers (one line of an INI file at a time, or a whole
 // file held in memory) and ormi, which reads and edits the file it hands the
 // library by the same rules.
-#ifndef ORMI_PROFILE_H
-#define ORMI_PROFILE_H
+#pragma once
 
 enum { PROFILE_LINE_SIZE = 1024 }; // longer lines are cut
 
@@ -20,5 +19,3 @@ int profile_line(profile_scan* scan, char* line, const char* section, const char
 int profile_findInText(const char* text, int length, const char* section, const char* key, char* out, int size);
 // The leading decimal number of a found value; defaultValue for an empty one.
 int profile_number(const char* value, int defaultValue);
-
-#endif

@@ -1,7 +1,6 @@
 // The library's debug channel: OutputDebugStringA on Windows, the system log
 // at debug level elsewhere, plus an in-process capture hook for tests.
-#ifndef ORMI_DEBUG_H
-#define ORMI_DEBUG_H
+#pragma once
 
 extern char debugText[4096]; // formatting buffer of login and exports
 
@@ -16,5 +15,3 @@ void debug_format(char* buffer, int size, const char* format, ...)
 typedef void (*debug_hook)(const char* text, void* user);
 // Every later debug line also goes to hook (nullptr: none); test seam.
 void debug_setCapture(debug_hook hook, void* user);
-
-#endif

@@ -1,7 +1,6 @@
 // The library frame: what happens at load, and the frame that every
 // exported call runs in.
-#ifndef ORMI_FRAME_H
-#define ORMI_FRAME_H
+#pragma once
 
 enum { FRAME_NO_SETTINGS = 0, FRAME_SETTINGS = 1 };
 
@@ -10,5 +9,3 @@ enum { FRAME_NO_SETTINGS = 0, FRAME_SETTINGS = 1 };
 // all of the call's reads. frame_endCall, given the same value, ends both.
 void frame_beginCall(int settings);
 void frame_endCall(int settings);
-
-#endif

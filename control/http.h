@@ -1,7 +1,6 @@
 // Request and answer texts: checks on caller and settings texts before they
 // go into a request, and the header/body split of an answer.
-#ifndef ORMI_HTTP_H
-#define ORMI_HTTP_H
+#pragma once
 
 // 1 when text may stand in a request line or header: present and free of
 // carriage returns and line feeds, so it cannot end the line and add a
@@ -15,5 +14,3 @@ int http_areLineSafe(const char* const* texts, int count);
 // Just behind the first blank line of text, or text itself if there is none
 // (protocol_findBody).
 const char* http_findBody(const char* text);
-
-#endif

@@ -1,6 +1,5 @@
 // Settings file reader: ormi_control.ini in the directory captured at load.
-#ifndef ORMI_INI_H
-#define ORMI_INI_H
+#pragma once
 
 // The settings file's name; reads under this name share the call's snapshot.
 extern const char ini_fileName[];
@@ -30,5 +29,3 @@ void ini_endCall(void);
 
 // Replaces the directory captured at load time (also a test seam).
 void ini_setDirectory(const char* dir);
-
-#endif

@@ -1,6 +1,5 @@
 // Login hash of both login methods and the connection check.
-#ifndef ORMI_LOGIN_H
-#define ORMI_LOGIN_H
+#pragma once
 
 // The last computed hash: 32 lower-case hex digits; valid until the next call.
 extern char passwordHash[256];
@@ -15,5 +14,3 @@ const char* login_passwordHash(char* address, char* port, int timeout, const cha
 // login: method 2's one-time hash in full; method 1's, which is the same at
 // every login and all a device asks for, only by its first characters.
 const char* login_shownHash(void);
-
-#endif

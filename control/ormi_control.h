@@ -3,8 +3,7 @@
 // blocks until its device exchanges are done; calls never overlap. A call
 // may come right after the library is loaded: its first exchange waits, up
 // to the time-out, for the library's event thread to be ready.
-#ifndef ORMI_CONTROL_H
-#define ORMI_CONTROL_H
+#pragma once
 
 #ifdef _WIN32
 // __stdcall on x86 so that VBA, C# and LabVIEW callers can bind the names
@@ -71,6 +70,4 @@ ORMI_API int ORMI_CALL sendUpdateFileResp(void);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

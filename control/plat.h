@@ -4,8 +4,7 @@
 // and the waits. plat_win32.cpp and plat_posix.cpp implement it; everything
 // above it is one source for both. (The fuzz targets put a scripted double
 // of it under the library: fuzz/plat_double.cpp.)
-#ifndef ORMI_PLAT_H
-#define ORMI_PLAT_H
+#pragma once
 
 #include <stdint.h>
 #include <atomic>
@@ -103,5 +102,3 @@ uint32_t plat_parseAddress(const char* text);
 // Blocking name look-up of the first address (network byte order);
 // 0 = found, else the platform's error.
 int plat_resolveHost(const char* name, uint32_t* address);
-
-#endif

@@ -1,7 +1,6 @@
 // The device transport: one TCP exchange (connect, one request, the whole
 // answer until the device closes, close).
-#ifndef ORMI_SOCK_H
-#define ORMI_SOCK_H
+#pragma once
 
 #include "plat.h"
 
@@ -31,5 +30,3 @@ int sock_onEvent(int event, int error); // on the event thread
 // Empties responseText, then open, connect, send, wait, close;
 // 1 = all steps succeeded.
 int sock_exchange(const char* request, char* address, char* port, int timeout);
-
-#endif

@@ -2,8 +2,7 @@
 // which stands in for the real one under the fuzz targets: settings held in
 // memory, a device whose answer is handed in as bytes, and a clock that only
 // moves when the library waits.
-#ifndef ORMI_PLAT_DOUBLE_H
-#define ORMI_PLAT_DOUBLE_H
+#pragma once
 
 #include <stddef.h>
 
@@ -23,5 +22,3 @@ int plat_fuzzConnectCount(void);
 long long plat_fuzzOpenSockets(void);
 // Everything handed to the debug channel goes here too (nullptr: nowhere).
 void plat_fuzzSetDebugHook(void (*hook)(const char* text));
-
-#endif
