@@ -2,7 +2,7 @@
 // bytes arrive in arbitrary pieces through sock_onEvent, and every export
 // then evaluates the answer. A broken connection must fail every export,
 // nothing may stay open, and no wait may outlast its bound.
-// fuzz-sources: fuzz/plat_double.cpp control/frame.cpp control/sock.cpp control/debug.cpp control/ini.cpp common/profile.cpp control/http.cpp control/login.cpp control/param.cpp control/upload.cpp common/md5.cpp common/json_parse.cpp common/json_search.cpp common/json_edit.cpp common/json_file.cpp
+// fuzz-sources: fuzz/plat_double.cpp control/frame.cpp control/sock.cpp control/debug.cpp control/ini.cpp common/profile.cpp control/http.cpp control/login.cpp control/param.cpp control/upload.cpp common/md5.cpp common/json_parse.cpp common/json_search.cpp common/json_edit.cpp common/json_file.cpp common/protocol.cpp
 //
 // Input: a mode byte (bit 0: login method 2, bits 1-3: no connect, no close,
 // read error, bits 4-7: which exports run), a byte seeding the piece sizes,

@@ -1,7 +1,7 @@
 // Fuzz target over the header/body split of an answer: the body starts just
 // behind the first blank line (bare or with carriage returns), or the whole
 // text is the body.
-// fuzz-sources: control/http.cpp control/debug.cpp
+// fuzz-sources: control/http.cpp control/debug.cpp common/protocol.cpp
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
